@@ -1,0 +1,308 @@
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "activity_log.h"
+#include "eph.h"
+
+namespace {
+
+constexpr long kAckTimeout = 60000000;
+constexpr long kGetintTimeout = 1500000;
+constexpr long kGetvarTimeout = 1000000;
+constexpr long kPictureTimeout = 1500000;
+constexpr int kMaxRepetitions = 3;
+constexpr long kMaxActionArgs = 2048;
+constexpr long kSetvarFirstRoom = 2046;
+
+void putLong(unsigned char* at, std::int32_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    at[0] = static_cast<unsigned char>(v & 0xFF);
+    at[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+    at[2] = static_cast<unsigned char>((v >> 16) & 0xFF);
+    at[3] = static_cast<unsigned char>((v >> 24) & 0xFF);
+}
+
+bool repeatable(int status) { return status == -2 || status == EPH_NAK || status == EPH_CAN; }
+
+// Writes one packet and waits for its ACK, writing it again while the camera
+// refuses it or stays silent. The repetitions are counted in *repetitions,
+// which a multi-packet transfer shares among its packets.
+int writeAcked(eph_iob* iob, int type, int subtype, const unsigned char* payload, long length,
+               int* repetitions) {
+    for (;;) {
+        if (eph_writepkt(iob, type, subtype, payload, length) != 0) {
+            return -1;
+        }
+        const int status = eph_waitack(iob, kAckTimeout);
+        if (repeatable(status) && *repetitions < kMaxRepetitions) {
+            ++*repetitions;
+            continue;
+        }
+        return status;
+    }
+}
+
+int writeCommand(eph_iob* iob, const unsigned char* payload, long length, const char* name) {
+    int repetitions = 0;
+    const int status = writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload, length, &repetitions);
+    if (repetitions == kMaxRepetitions) {
+        eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on %s", name);
+    }
+    return status;
+}
+
+// Releases the temporary buffer of a getvar through the record's allocator.
+struct TempBuffer {
+    eph_iob* iob;
+    unsigned char* data = nullptr;
+    ~TempBuffer() {
+        if (data) {
+            iob->realloc_cb(data, 0);
+        }
+    }
+};
+
+}  // namespace
+
+int eph_setint(eph_iob* iob, int reg, std::int32_t value) {
+    unsigned char payload[6] = {0x00, static_cast<unsigned char>(reg)};
+    putLong(payload + 2, value);
+    return writeCommand(iob, payload, sizeof payload, "setint");
+}
+
+int eph_setnullint(eph_iob* iob, int reg) {
+    const unsigned char payload[2] = {0x00, static_cast<unsigned char>(reg)};
+    return writeCommand(iob, payload, sizeof payload, "setnullint");
+}
+
+int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count) {
+    if (static_cast<unsigned long>(count) > static_cast<unsigned long>(kMaxActionArgs)) {
+        eph_error(iob, EPH_ERR_DATA_TOO_LONG, "arg action length %ld", count);
+        return -1;
+    }
+    std::vector<unsigned char> payload(static_cast<std::size_t>(count) + 2);
+    payload[0] = 0x02;
+    payload[1] = static_cast<unsigned char>(reg);
+    if (count > 0) {
+        std::memcpy(payload.data() + 2, args, static_cast<std::size_t>(count));
+    }
+    int repetitions = 0;
+    int status = writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload.data(),
+                            static_cast<long>(payload.size()), &repetitions);
+    if (status == 0) {
+        status = eph_waitcomplete(iob);
+    }
+    if (repetitions == kMaxRepetitions) {
+        eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on action");
+    }
+    return status;
+}
+
+int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
+    int sequence = -1;
+    int repetitions = 0;
+    long sent = 0;
+    int status = 0;
+    std::vector<unsigned char> packet;
+    while (sent < length && status == 0) {
+        int type = PKT_CMD;
+        int subtype = PKT_SUB_CMD;
+        long room = kSetvarFirstRoom;
+        packet.clear();
+        if (sequence < 0) {
+            packet = {0x03, static_cast<unsigned char>(reg)};
+        } else {
+            type = PKT_DATA;
+            subtype = sequence & 0xFF;
+            room = EPH_DATA_CHUNK;
+            iob->progress_cb(static_cast<int>(sent));
+        }
+        const long remaining = length - sent;
+        const long take = remaining <= room ? remaining : room;
+        if (remaining <= room && sequence >= 0) {
+            type = PKT_LAST;
+        }
+        packet.insert(packet.end(), data + sent, data + sent + take);
+        sent += take;
+        ++sequence;
+        status = writeAcked(iob, type, subtype, packet.data(), static_cast<long>(packet.size()),
+                            &repetitions);
+    }
+    if (repetitions == kMaxRepetitions) {
+        eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on setvar");
+    }
+    return status;
+}
+
+int eph_getint(eph_iob* iob, int reg, std::int32_t* value) {
+    *value = 0;
+    const unsigned char command[2] = {0x01, static_cast<unsigned char>(reg)};
+    int repetitions = 0;
+    int status = 0;
+    bool writeCommandAgain = true;
+    for (;;) {
+        if (writeCommandAgain && eph_writecmd(iob, command, sizeof command) != 0) {
+            return -1;
+        }
+        unsigned char header[2] = {0, 0};
+        unsigned char reply[4] = {0, 0, 0, 0};
+        long length = sizeof reply;
+        status = eph_readpkt(iob, header, reply, &length, kGetintTimeout);
+        if (repeatable(status) && repetitions < kMaxRepetitions) {
+            ++repetitions;
+            writeCommandAgain = true;
+            continue;
+        }
+        if (status == 0 && header[0] == PKT_LAST && header[1] == 0) {
+            // A shorter reply leaves the high bytes zero.
+            *value = static_cast<std::int32_t>(reply[0] | (reply[1] << 8) | (reply[2] << 16) |
+                                               (static_cast<std::uint32_t>(reply[3]) << 24));
+            eph_writeack(iob);
+            return 0;
+        }
+        if (status == 0) {
+            // A packet, but not the value's: refused like a damaged one rather
+            // than taken as a value of 0.
+            status = -1;
+        }
+        if (status == -1 && repetitions < kMaxRepetitions) {
+            ++repetitions;
+            eph_writenak(iob);
+            writeCommandAgain = false;
+            continue;
+        }
+        break;
+    }
+    if (repetitions == kMaxRepetitions) {
+        eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on getint");
+    }
+    return status;
+}
+
+int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length) {
+    const bool toBuffer = buffer && *buffer;
+    if (!toBuffer && !iob->store_cb) {
+        eph_error(iob, EPH_ERR_BAD_ARGS, "NULL buffer and no store callback for getvar");
+        return -1;
+    }
+    TempBuffer temp{iob};
+    if (!toBuffer) {
+        temp.data = static_cast<unsigned char*>(iob->realloc_cb(nullptr, EPH_DATA_CHUNK));
+        if (!temp.data) {
+            eph_error(iob, EPH_ERR_NO_MEMORY, "could not alloc %lu for tmpbuf in getvar",
+                      static_cast<unsigned long>(EPH_DATA_CHUNK));
+            return -1;
+        }
+    }
+    long capacity = toBuffer ? *length : 0;
+    const unsigned char command[2] = {0x04, static_cast<unsigned char>(reg)};
+    int expected = 0;
+    int repetitions = 0;
+    long received = 0;
+    int status = 0;
+    bool writeCommandAgain = true;
+    for (;;) {
+        if (writeCommandAgain) {
+            if (eph_writecmd(iob, command, sizeof command) != 0) {
+                return -1;
+            }
+            received = 0;
+            writeCommandAgain = false;
+        }
+        unsigned char* into = temp.data;
+        long room = EPH_DATA_CHUNK;
+        if (toBuffer) {
+            if (capacity - received < EPH_DATA_CHUNK) {
+                const long grown = ((2 * capacity - 1) / EPH_DATA_CHUNK + 1) * EPH_DATA_CHUNK;
+                void* bigger = iob->realloc_cb(*buffer, static_cast<std::size_t>(grown));
+                if (!bigger) {
+                    std::snprintf(g_szErrorText, kErrorTextSize, "could not realloc %lu",
+                                  static_cast<unsigned long>(grown));
+                    WriteLog("usb/eph_cmd", __LINE__, g_szErrorText);
+                    return -1;
+                }
+                *buffer = static_cast<unsigned char*>(bigger);
+                capacity = grown;
+            }
+            into = *buffer + received;
+            room = capacity - received;
+        }
+        const long timeout =
+            expected == 0 && (reg == 14 || reg == 15) ? kPictureTimeout : kGetvarTimeout;
+        unsigned char header[2] = {0, 0};
+        long got = room;
+        status = eph_readpkt(iob, header, into, &got, timeout);
+
+        if (repeatable(status) && expected == 0 && repetitions < kMaxRepetitions) {
+            ++repetitions;
+            eph_writenak(iob);
+            writeCommandAgain = status != -2;
+            continue;
+        }
+        const int previous = expected - 1;
+        if (status == 0 && (header[1] == expected || header[1] == previous)) {
+            repetitions = 0;
+            if (header[1] == expected) {
+                received += got;
+                expected = (expected + 1) & 0xFF;
+                iob->progress_cb(static_cast<int>(received));
+                if (!toBuffer && iob->store_cb(temp.data, static_cast<int>(got)) != 0) {
+                    return -1;
+                }
+            }
+            // A repeat of the previous packet is dropped but still answered,
+            // or the camera would keep sending it.
+            eph_writeack(iob);
+            if (header[0] == PKT_LAST) {
+                if (toBuffer) {
+                    *length = received;
+                }
+                return 0;
+            }
+            continue;
+        }
+        if (status > 0) {
+            break;
+        }
+        if (status == 0) {
+            // Out of sequence: not the data asked for.
+            status = -1;
+        }
+        if (repetitions < kMaxRepetitions) {
+            ++repetitions;
+            eph_writenak(iob);
+            continue;
+        }
+        break;
+    }
+    if (repetitions == kMaxRepetitions) {
+        eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on getvar");
+    }
+    return status;
+}
+
+int eph_setispeed(eph_iob* iob, long code) {
+    unsigned char payload[6] = {0x00, 17};
+    putLong(payload + 2, static_cast<std::int32_t>(code));
+    int repetitions = 0;
+    int status = 0;
+    for (;;) {
+        if (eph_writespeedcmd(iob, payload, sizeof payload) != 0) {
+            return -1;
+        }
+        status = eph_waitack(iob, kAckTimeout);
+        if (status != 0 && repetitions < kMaxRepetitions) {
+            ++repetitions;
+            continue;
+        }
+        break;
+    }
+    if (repetitions == kMaxRepetitions) {
+        eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on setispeed");
+    }
+    if (iob->debug) {
+        std::printf("setispeed(%ld) rc=%d\n", code, status);
+    }
+    return status;
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds Tulk and runs every test.
+# Usage: scripts/test.sh [--sanitize]   (--sanitize: ASan + UBSan build in build-asan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+dir=build
+args=()
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=build-asan
+  args=(-DTULK_SANITIZE=ON -DTULK_BUILD_BENCH=OFF)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+bash scripts/build.sh "$dir" "${args[@]}"
+# The tests keep their logs and settings in a folder of their own.
+export XDG_STATE_HOME="$PWD/$dir/test-state"
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$PWD/$dir/test-runtime}"
+mkdir -p "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+ctest --test-dir "$dir" --output-on-failure -j2
