@@ -1,0 +1,123 @@
+// The camera simulator: the camera's side of the link protocol.
+//
+// A Camera plays one camera. It serves a pseudo-terminal (the serial cable)
+// on a thread of its own, keeps the camera's registers and actions, answers
+// the host as a camera does, and writes down everything the host sent so that
+// tests can assert on what the camera saw.
+//
+// It is written from the camera's side and shares no code with the host's
+// link layer: a bug shared by both would hide itself.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace camsim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One thing the host sent, as the camera understood it.
+struct Received {
+    enum Kind {
+        Packet,     // a whole command or data packet with a good checksum
+        BadPacket,  // a packet whose checksum did not match (answered with NAK)
+        Control,    // a single control byte (0x00 init, 0x06 ACK, 0x15 NAK, ...)
+    };
+    Kind kind = Packet;
+    std::uint8_t type = 0;     // packet type (0x1B, 0x02, 0x03); for Control the byte
+    std::uint8_t subtype = 0;  // 0x43, 0x53, or the sequence number of a data packet
+    Bytes payload;             // the packet's payload
+    // Decoded for command packets (type 0x1B); zero otherwise.
+    int command = -1;        // payload[0]: 0 set, 1 getint, 2 action, 3 setvar, 4 getvar
+    int reg = -1;            // payload[1]
+    std::int32_t value = 0;  // the 4-byte little-endian value of a set (command 0, 6 bytes)
+    Bytes data;              // action arguments, or the setvar data (reassembled
+                             // over its data packets when the transfer completes)
+    std::chrono::steady_clock::time_point when;
+};
+
+// What the camera does when the host asks for an action. Returns false when
+// the camera refuses it (the camera then answers the action with NAK).
+using ActionHandler = std::function<bool(const Bytes& args)>;
+
+class Camera {
+public:
+    Camera();
+    ~Camera();  // stops serving and closes everything
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    // Serve a new pseudo-terminal on a thread of its own. Returns the path of
+    // the terminal's slave side, which the host opens as its serial port
+    // (empty on failure). The slave starts raw at 19200 baud. While already
+    // serving, returns the path being served.
+    std::string startSerial();
+    // Stops serving; registers, faults and the record are kept.
+    void stop();
+
+    // Registers. Integer registers read as 0 and data registers as empty
+    // until set; writes from the host change them.
+    void setInt(int reg, std::int32_t value);
+    std::int32_t getInt(int reg) const;
+    void setData(int reg, const Bytes& data);
+    Bytes getData(int reg) const;
+    // An integer or data register that the camera refuses (answers NAK to
+    // reads and writes). Off by default.
+    void setRefused(int reg, bool refused);
+    // Action table: an action without a handler is accepted and does nothing.
+    void setAction(int reg, ActionHandler handler);
+    // Time the camera needs for an action before it sends the completion byte.
+    void setActionTime(std::chrono::milliseconds t);
+    // The last code the host sent with the speed command (-1 before any). The
+    // code is also stored in the register the command names.
+    std::int32_t speedCode() const;
+
+    // A setvar whose command packet carries exactly 2046 data bytes may or may
+    // not be followed by data packets, and the camera cannot tell which: it
+    // takes those bytes as the register's data when it acknowledges them, and
+    // when data packets follow, the register (and the command's record entry)
+    // hold the whole data once the last one (type 0x03) is acknowledged. A
+    // transfer the host gives up part-way leaves the register as it was.
+
+    // Fault injection. Each takes effect on the next packets the camera
+    // receives or sends, in the order they are set.
+    void nakNext(int n);  // refuse the next n packets with NAK
+    void answerNext(std::uint8_t byte,
+                    int n);  // answer the next n packets with this byte (0x11, 0x18, ...)
+    void corruptNextChecksum(
+        int n = 1);               // the next n packets the camera sends carry a wrong checksum
+    void dropNext(int n = 1);     // the next n packets the camera would send are not sent
+    void repeatNext(int n = 1);   // the next n data packets are sent twice
+    void setSilent(bool silent);  // read everything, answer nothing
+                                  // (and act on nothing: the record only)
+    // Send these bytes to the host now, as they are (framing tests).
+    void sendRaw(const Bytes& bytes);
+
+    // Largest payload of a data packet the camera sends (default 2048).
+    void setMaxPacket(int bytes);
+    // How long the camera waits for the host's ACK or NAK to a data packet it
+    // sent before it gives the transfer up (default 3 s).
+    void setAnswerTimeout(std::chrono::milliseconds t);
+
+    // The record of what the camera received, oldest first.
+    std::vector<Received> received() const;
+    // Only the decoded command packets.
+    std::vector<Received> commands() const;
+    // Every byte that arrived, in order.
+    Bytes rawReceived() const;
+    void clearRecord();
+    // Wait until the record holds at least n entries (true) or the time is up.
+    bool waitReceived(std::size_t n, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+}  // namespace camsim
