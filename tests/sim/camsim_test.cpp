@@ -388,6 +388,15 @@ TEST_F(CameraTest, NewCommandAbandonsGetVar) {
     EXPECT_TRUE(host->quietFor());
 }
 
+TEST_F(CameraTest, WriteCommandAbandonsGetVar) {
+    cam.setData(14, pattern(5000));
+    host->writeCommand({4, 14});
+    ASSERT_TRUE(host->readPacket());
+    EXPECT_EQ(command(concat({{0, 5}, le32(1)})), kAck);
+    host->writeByte(kNak);  // answers nothing of the abandoned transfer
+    EXPECT_TRUE(host->quietFor());
+}
+
 TEST_F(CameraTest, GetVarIsGivenUpWhenTheHostStopsAnswering) {
     cam.setAnswerTimeout(100ms);
     cam.setData(14, pattern(5000));
