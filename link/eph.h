@@ -74,17 +74,17 @@ using eph_store_fn = int (*)(const unsigned char* data, int length);
 
 // One open camera link.
 struct eph_iob {
-    eph_error_fn error_cb;        // every error report of the link
-    eph_realloc_fn realloc_cb;    // buffers for eph_getvar (null pointer: a new one;
-                                  // size 0: release it)
-    eph_progress_fn progress_cb;  // progress of multi-packet transfers
-    eph_store_fn store_cb;        // chunks of an eph_getvar without a buffer; 0 = stored
-    int debug;                    // 0 = quiet
-    int port;                     // file descriptor of the serial port; -1 when none
-    eph_dcb saved_dcb;            // line settings as found at open, restored at close
+    eph_error_fn error_cb;            // every error report of the link
+    eph_realloc_fn realloc_cb;        // buffers for eph_getvar (null pointer: a new one;
+                                      // size 0: release it)
+    eph_progress_fn progress_cb;      // progress of multi-packet transfers
+    eph_store_fn store_cb;            // chunks of an eph_getvar without a buffer; 0 = stored
+    int debug;                        // 0 = quiet
+    int port;                         // file descriptor of the serial port; -1 when none
+    eph_dcb saved_dcb;                // line settings as found at open, restored at close
     eph_commtimeouts saved_timeouts;  // time-outs as found at open, restored at close
     eph_commtimeouts cur_timeouts;    // the time-outs last given to the port
-    int data_timeout;  // microseconds to wait for each read of a packet's data
+    int data_timeout;                 // microseconds to wait for each read of a packet's data
 };
 
 // ---------------------------------------------------------------------------

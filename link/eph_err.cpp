@@ -58,7 +58,8 @@ void eph_error(eph_iob* iob, int code, const char* format, ...) {
         used = 0;
     }
     if (static_cast<std::size_t>(used) < sizeof message) {
-        std::snprintf(message + used, sizeof message - used, "\nWindows says : %s : \n", systemText);
+        std::snprintf(message + used, sizeof message - used, "\nWindows says : %s : \n",
+                      systemText);
     }
     iob->error_cb(code, message);
 }

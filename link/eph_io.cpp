@@ -126,11 +126,17 @@ int eph_writespeedcmd(eph_iob* iob, const unsigned char* data, long length) {
     return eph_writepkt(iob, PKT_CMD, PKT_SUB_SPEED, data, length);
 }
 
-void eph_writeinit(eph_iob* iob) { writeControl(iob, EPH_INIT, "init write error %s"); }
+void eph_writeinit(eph_iob* iob) {
+    writeControl(iob, EPH_INIT, "init write error %s");
+}
 
-void eph_writeack(eph_iob* iob) { writeControl(iob, EPH_ACK, "ack write error %s"); }
+void eph_writeack(eph_iob* iob) {
+    writeControl(iob, EPH_ACK, "ack write error %s");
+}
 
-void eph_writenak(eph_iob* iob) { writeControl(iob, EPH_NAK, "nak write error %s"); }
+void eph_writenak(eph_iob* iob) {
+    writeControl(iob, EPH_NAK, "nak write error %s");
+}
 
 int eph_readpkt(eph_iob* iob, unsigned char header[2], unsigned char* buffer, long* length,
                 long timeout_us) {
@@ -169,8 +175,8 @@ int eph_readpkt(eph_iob* iob, unsigned char header[2], unsigned char* buffer, lo
     const unsigned long announced = rest[1] | (static_cast<unsigned long>(rest[2]) << 8);
     const unsigned long capacity = *length > 0 ? static_cast<unsigned long>(*length) : 0;
     if (announced > capacity) {
-        eph_error(iob, EPH_ERR_DATA_TOO_LONG, "length in pkt header %lu bigger than buffer size %lu",
-                  announced, capacity);
+        eph_error(iob, EPH_ERR_DATA_TOO_LONG,
+                  "length in pkt header %lu bigger than buffer size %lu", announced, capacity);
         return -1;
     }
 

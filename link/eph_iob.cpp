@@ -40,7 +40,9 @@ eph_iob* eph_new(eph_error_fn error_cb, eph_realloc_fn realloc_cb, eph_progress_
     return iob;
 }
 
-void eph_free(eph_iob* iob) { delete iob; }
+void eph_free(eph_iob* iob) {
+    delete iob;
+}
 
 void eph_system_error_cb(int code, const char* message) {
     char line[4200];
@@ -52,7 +54,9 @@ void eph_system_error_cb(int code, const char* message) {
     }
 }
 
-void eph_setstorestream(std::FILE* stream) { g_storeStream = stream; }
+void eph_setstorestream(std::FILE* stream) {
+    g_storeStream = stream;
+}
 
 int eph_system_store_cb(const unsigned char* data, int length) {
     if (!g_storeStream) {

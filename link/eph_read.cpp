@@ -5,8 +5,7 @@
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
 
-int eph_readtimed(eph_iob* iob, unsigned char* buffer, int count, long timeout_us,
-                  int* got_data) {
+int eph_readtimed(eph_iob* iob, unsigned char* buffer, int count, long timeout_us, int* got_data) {
     if (count <= 0) {
         return 0;
     }

@@ -41,9 +41,9 @@ int waitReady(int fd, short events, const Clock::time_point* deadline) {
         timespec wait{};
         timespec* waitp = nullptr;
         if (deadline) {
-            const auto left = *deadline - Clock::now();
-            if (left <= Clock::duration::zero()) {
-                return 0;
+            auto left = *deadline - Clock::now();
+            if (left < Clock::duration::zero()) {
+                left = Clock::duration::zero();
             }
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
             wait.tv_sec = ns / 1000000000;
@@ -195,11 +195,33 @@ bool serial_read(int fd, unsigned char* buffer, std::uint32_t count, std::uint32
     const std::uint64_t totalMs =
         std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
     const auto start = Clock::now();
-    const Clock::time_point totalDeadline = start + std::chrono::milliseconds(totalMs);
     const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != EPH_MAXDWORD;
     Clock::time_point lastByte = start;
 
     for (;;) {
+        // Wait first and read only what is there, so that a read of 0 bytes
+        // can only mean that the other side has gone, whatever the port's
+        // blocking mode.
+        Clock::time_point deadline = Clock::time_point::max();
+        if (immediate) {
+            deadline = start;
+        } else {
+            if (totalMs != 0) {
+                deadline = start + std::chrono::milliseconds(totalMs);
+            }
+            if (interval && *got > 0) {
+                deadline =
+                    std::min(deadline, lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
+            }
+        }
+        const bool bounded = deadline != Clock::time_point::max();
+        const int ready = waitReady(fd, POLLIN, bounded ? &deadline : nullptr);
+        if (ready < 0) {
+            return fail();
+        }
+        if (ready == 0) {
+            return true;
+        }
         const ssize_t n = ::read(fd, buffer + *got, count - *got);
         if (n > 0) {
             *got += static_cast<std::uint32_t>(n);
@@ -210,33 +232,11 @@ bool serial_read(int fd, unsigned char* buffer, std::uint32_t count, std::uint32
             continue;
         }
         if (n == 0) {
-            // A terminal whose other side has gone.
             errno = EIO;
             return fail();
         }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             return fail();
-        }
-        if (immediate) {
-            return true;
-        }
-        Clock::time_point deadline = Clock::time_point::max();
-        if (totalMs != 0) {
-            deadline = totalDeadline;
-        }
-        if (interval && *got > 0) {
-            deadline = std::min(deadline, lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
-        }
-        const bool bounded = deadline != Clock::time_point::max();
-        const int ready = waitReady(fd, POLLIN, bounded ? &deadline : nullptr);
-        if (ready < 0) {
-            return fail();
-        }
-        if (ready == 0) {
-            return true;
         }
     }
 }

@@ -23,7 +23,9 @@ void putLong(unsigned char* at, std::int32_t value) {
     at[3] = static_cast<unsigned char>((v >> 24) & 0xFF);
 }
 
-bool repeatable(int status) { return status == -2 || status == EPH_NAK || status == EPH_CAN; }
+bool repeatable(int status) {
+    return status == -2 || status == EPH_NAK || status == EPH_CAN;
+}
 
 // Writes one packet and waits for its ACK, writing it again while the camera
 // refuses it or stays silent. The repetitions are counted in *repetitions,

@@ -22,4 +22,6 @@ void debug_output(const char* text) {
     }
 }
 
-void set_debug_hook(DebugHook hook) { g_hook.store(hook); }
+void set_debug_hook(DebugHook hook) {
+    g_hook.store(hook);
+}

@@ -9,9 +9,13 @@ thread_local int t_lastError = 0;
 thread_local char t_text[256];
 }  // namespace
 
-int sys_lasterror() { return t_lastError; }
+int sys_lasterror() {
+    return t_lastError;
+}
 
-void sys_setlasterror(int error) { t_lastError = error; }
+void sys_setlasterror(int error) {
+    t_lastError = error;
+}
 
 const char* sys_errortext(int error) {
     // The GNU strerror_r may return a static string instead of filling t_text.

@@ -1,0 +1,41 @@
+// A link record on a real pseudo-terminal with a simulated camera at the
+// other end, and the error reports the link made.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "camsim.h"
+#include "eph.h"
+
+struct Report {
+    int code;
+    std::string text;  // the report's own message, without the system's text
+    std::string full;  // as the error callback received it
+};
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Reports since the start of the test (or the last clearReports).
+    static std::vector<Report> reports();
+    static void clearReports();
+    // True when a report with this code and message was made.
+    static bool reported(int code, const std::string& text);
+    static std::vector<int> progress();
+    // Sizes asked of the record's allocator, in order; refuse when asked for
+    // at least refuseFrom bytes (0: never).
+    static std::vector<std::size_t> allocations();
+    static void refuseAllocationsFrom(std::size_t bytes);
+
+    camsim::Camera cam_;
+    eph_iob* iob_ = nullptr;
+    std::string device_;
+};
+
+camsim::Bytes bytesOf(const std::string& text);
+camsim::Bytes pattern(std::size_t size, unsigned seed = 1);
