@@ -87,15 +87,23 @@ public:
 
     // Fault injection. Each takes effect on the next packets the camera
     // receives or sends, in the order they are set.
-    void nakNext(int n);  // refuse the next n packets with NAK
-    void answerNext(std::uint8_t byte,
-                    int n);  // answer the next n packets with this byte (0x11, 0x18, ...)
-    void corruptNextChecksum(
-        int n = 1);               // the next n packets the camera sends carry a wrong checksum
-    void dropNext(int n = 1);     // the next n packets the camera would send are not sent
-    void repeatNext(int n = 1);   // the next n data packets are sent twice
-    void setSilent(bool silent);  // read everything, answer nothing
-                                  // (and act on nothing: the record only)
+    //
+    // Refuse the next n packets with NAK. A refused packet is recorded but
+    // has no other effect: no register changes, no transfer moves on.
+    void nakNext(int n);
+    // Answer the next n packets with this byte (0x11, 0x18, ...) in place of
+    // the normal answer; like nakNext, with no other effect.
+    void answerNext(std::uint8_t byte, int n);
+    // The next n packets the camera sends carry a wrong checksum.
+    void corruptNextChecksum(int n = 1);
+    // The next n packets the camera would send are not sent; the host's NAK
+    // (after its read timed out) has them sent as a resend.
+    void dropNext(int n = 1);
+    // The next n data packets are sent twice in a row with the same sequence;
+    // the camera then expects an answer to each copy.
+    void repeatNext(int n = 1);
+    // Read everything, answer nothing and act on nothing: the record only.
+    void setSilent(bool silent);
     // Send these bytes to the host now, as they are (framing tests).
     void sendRaw(const Bytes& bytes);
 
