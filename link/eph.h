@@ -15,9 +15,12 @@
 
 #include <termios.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <string>
 
 // Link error codes. A report of a failed platform call carries the platform's
 // last error number instead.
@@ -177,3 +180,61 @@ int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length);
 // chunk goes to store_cb.
 int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length);
 int eph_setispeed(eph_iob* iob, long code);
+
+// ---------------------------------------------------------------------------
+// Opening and closing the link
+
+// Opens the link to the camera on serial port "COM<port>:" at the given
+// speed in bits per second (0: 9600), or on the USB device when g_bUseUsb is
+// set, and walks the camera's folders. Returns the record, or null (the
+// reason is in the activity log and the error reports).
+eph_iob* eph_open(int port, long speed);
+// Signs off (flag set; Tulk always sets it) and closes the port or the USB
+// device, restoring the serial line's settings as found at open. Release
+// the record with eph_free afterwards.
+void eph_close(eph_iob* iob, int signoff);
+// Opens the serial device at 19200 baud, wakes the camera (four attempts),
+// switches camera and port to the working speed (0: 9600). The wake-up speed
+// is always 19200; a port speed of 0 means the working speed.
+int eph_openport(eph_iob* iob, const char* device, long speed, long wakeup_speed, long port_speed);
+
+// The speed code the camera expects for a line speed, and the read time-out
+// of a packet's data at that speed.
+long eph_speedcode(long speed);
+int eph_datatimeout(long speed);
+
+// Port names "COM<n>:" stand for devices: the environment variable
+// TULK_COM<n> when set, else the mapping installed here (the window installs
+// the one from its settings), else /dev/ttyS<n-1>.
+void eph_setportmap(const std::map<int, std::string>& devices);
+std::string eph_portdevice(int port);
+
+// ---------------------------------------------------------------------------
+// The camera's folders
+
+// Set while the open camera keeps its pictures in folders.
+extern std::atomic<int> g_bFolders;
+// Finds out whether the camera has folders and, if so, leaves it in the
+// first folder below the root that holds pictures. 0 or -1.
+int eph_initfolders(eph_iob* iob);
+using eph_each_fn = int (*)(eph_iob* iob, const char* path);
+// Walks the folder tree depth first from path; each folder is handed to
+// each, whose first non-zero result ends the walk and is returned.
+int descend(eph_iob* iob, int depth, const char* path, eph_each_fn each);
+// Changes to an absolute ("\A\B") or relative folder path; "/" may stand
+// for "\".
+int eph_chdir(eph_iob* iob, const char* path);
+// 1 when the folder holds pictures and is not the root, 0 when not, -1 when
+// the count cannot be read.
+int FolderHasPictures(eph_iob* iob, const char* path);
+
+// ---------------------------------------------------------------------------
+// USB
+
+// The link runs over the camera's USB connection instead of a serial port.
+// Set before eph_open; it must not change while a link is open.
+extern std::atomic<int> g_bUseUsb;
+// USB reads run on a reader thread of their own, bounded by their time-out.
+extern std::atomic<int> g_bThreadedComms;
+// Finds the camera among USB devices 0..99 and opens it. 0 or -1.
+int open_usb(eph_iob* iob);

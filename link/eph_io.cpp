@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "eph.h"
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
+#include "usb/usb_transport.h"
 
 namespace {
 
@@ -77,6 +79,9 @@ void writeControl(eph_iob* iob, unsigned char byte, const char* what) {
 }  // namespace
 
 int eph_writebytes(int port, const unsigned char* data, int count) {
+    if (g_bUseUsb) {
+        return usb_write(g_hUsb, data, count);
+    }
     std::uint32_t written = 0;
     const bool ok =
         serial_write(port, data, count > 0 ? static_cast<std::uint32_t>(count) : 0, &written);
@@ -100,6 +105,18 @@ int eph_writepkt(eph_iob* iob, int type, int subtype, const unsigned char* data,
     }
     packet[4 + length] = static_cast<unsigned char>(sum & 0xFF);
     packet[5 + length] = static_cast<unsigned char>((sum >> 8) & 0xFF);
+
+    if (g_bUseUsb) {
+        // One transfer, no pacing: the camera takes whole packets on USB.
+        if (usb_write(g_hUsb, packet.data(), static_cast<int>(packet.size())) != 0) {
+            if (!g_bQuietWrite) {
+                const int error = sys_lasterror();
+                eph_error(iob, error, "pkt write error %s", eph_syserrtext(error));
+            }
+            return -1;
+        }
+        return 0;
+    }
 
     // Three pieces, each after a pause: the camera's serial input needs time
     // between the type, the header and the rest.
@@ -138,8 +155,41 @@ void eph_writenak(eph_iob* iob) {
     writeControl(iob, EPH_NAK, "nak write error %s");
 }
 
+namespace {
+
+// On USB a packet is one transfer. Its length field and checksum are not
+// looked at: the transfer itself delimits the packet.
+int readUsbPacket(eph_iob* iob, unsigned char header[2], unsigned char* buffer, long* length) {
+    std::vector<unsigned char> transfer(kUsbMaxTransfer);
+    const int n = usb_read(g_hUsb, transfer.data(), kUsbMaxTransfer, 1000);
+    if (n >= 1) {
+        header[0] = transfer[0];
+    }
+    if (n >= 2) {
+        header[1] = transfer[1];
+    }
+    if (n < 6) {
+        return -1;
+    }
+    const unsigned long payload = static_cast<unsigned long>(n - 6);
+    const unsigned long capacity = *length > 0 ? static_cast<unsigned long>(*length) : 0;
+    if (payload > capacity) {
+        eph_error(iob, EPH_ERR_DATA_TOO_LONG,
+                  "length in pkt header %lu bigger than buffer size %lu", payload, capacity);
+        return -1;
+    }
+    std::copy(transfer.begin() + 4, transfer.begin() + 4 + static_cast<long>(payload), buffer);
+    *length = static_cast<long>(payload);
+    return 0;
+}
+
+}  // namespace
+
 int eph_readpkt(eph_iob* iob, unsigned char header[2], unsigned char* buffer, long* length,
                 long timeout_us) {
+    if (g_bUseUsb) {
+        return readUsbPacket(iob, header, buffer, length);
+    }
     unsigned char start = 0;
     int gotData = 0;
     const int rc = eph_readtimed(iob, &start, 1, timeout_us, &gotData);

@@ -1,13 +1,26 @@
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "eph.h"
+#include "platform/debug_output.h"
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
+#include "usb/usb_transport.h"
 
 int eph_readtimed(eph_iob* iob, unsigned char* buffer, int count, long timeout_us, int* got_data) {
     if (count <= 0) {
         return 0;
+    }
+    if (g_bUseUsb) {
+        // A failed or late transfer is a reply that did not come.
+        const int n = usb_read(g_hUsb, buffer, count, timeout_us / 1000);
+        *got_data = n >= 0 ? 1 : 0;
+        return n >= 0 ? n : 0;
     }
     // A positive time-out becomes a total time-out of at least one second; a
     // zero time-out asks for what is waiting, at once.
@@ -47,4 +60,100 @@ int eph_readtimed(eph_iob* iob, unsigned char* buffer, int count, long timeout_u
     sys_setlasterror(0);
     *got_data = got > 0 ? 1 : 0;
     return static_cast<int>(got);
+}
+
+// ---------------------------------------------------------------------------
+// USB transfers
+
+std::atomic<int> g_bUseUsb{0};
+std::atomic<int> g_bThreadedComms{0};
+std::atomic<int> g_bQuietWrite{0};
+UsbDevice* g_hUsb = nullptr;
+
+void usb_resetpipes(UsbDevice* device) {
+    usbdev_resetpipes(device);
+}
+
+int usb_write(UsbDevice* device, const unsigned char* data, int count) {
+    const bool ok =
+        device && count >= 0 && usbdev_write(device, data, static_cast<std::uint32_t>(count));
+    if (!ok) {
+        if (!device) {
+            sys_setlasterror(ENODEV);
+        }
+        std::string text = sys_errortext(sys_lasterror());
+        text += "\n";
+        debug_output(text.c_str());
+    }
+    if (device) {
+        usb_resetpipes(device);
+    }
+    return ok ? 0 : 1;
+}
+
+int usb_readthreaded(UsbDevice* device, unsigned char* buffer, int count, int* got,
+                     void* /*overlapped*/, unsigned long timeout_ms) {
+    struct Request {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        bool ok = false;
+        int error = 0;
+        std::uint32_t got = 0;
+        std::atomic<bool> cancel{false};
+    } request;
+    const int limit = timeout_ms > 0x7FFFFFFFul ? 0x7FFFFFFF : static_cast<int>(timeout_ms);
+    std::thread reader([&] {
+        std::uint32_t n = 0;
+        const bool ok = usbdev_read(device, buffer, static_cast<std::uint32_t>(count), &n, limit,
+                                    &request.cancel);
+        std::lock_guard lock(request.mutex);
+        request.ok = ok;
+        request.error = sys_lasterror();
+        request.got = n;
+        request.done = true;
+        request.finished.notify_one();
+    });
+    bool late = false;
+    {
+        std::unique_lock lock(request.mutex);
+        if (!request.finished.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                       [&] { return request.done; })) {
+            request.cancel = true;
+            late = true;
+        }
+    }
+    // The reader must be done with the caller's buffer before it is given
+    // back. A transfer that made it in the moment of the time-out is kept
+    // rather than lost.
+    reader.join();
+    if (!request.ok) {
+        sys_setlasterror(late ? ETIMEDOUT : request.error);
+        return 0;
+    }
+    *got = static_cast<int>(request.got);
+    return 1;
+}
+
+int usb_read(UsbDevice* device, unsigned char* buffer, int count, long timeout_ms) {
+    if (!device || count < 0) {
+        sys_setlasterror(ENODEV);
+        return -1;
+    }
+    int got = 0;
+    bool ok = false;
+    if (g_bThreadedComms) {
+        ok = usb_readthreaded(device, buffer, count, &got, nullptr,
+                              static_cast<unsigned long>(timeout_ms < 0 ? 0 : timeout_ms)) != 0;
+    } else {
+        std::uint32_t n = 0;
+        ok = usbdev_read(device, buffer, static_cast<std::uint32_t>(count), &n,
+                         static_cast<int>(timeout_ms), nullptr);
+        got = static_cast<int>(n);
+    }
+    if (!ok) {
+        return -1;
+    }
+    usb_resetpipes(device);
+    return got;
 }

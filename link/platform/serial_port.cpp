@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/last_error.h"
+#include "platform/serial_speed_linux.h"
 
 namespace {
 
@@ -111,14 +112,22 @@ bool serial_getstate(int fd, eph_dcb* dcb) {
     if (tcgetattr(fd, dcb) != 0) {
         return fail();
     }
+    if ((dcb->c_cflag & CBAUD) == kAnySpeed) {
+        dcb->c_ispeed = dcb->c_ospeed = serial_read_any_speed(fd);
+    }
     return true;
 }
 
 bool serial_setspeed(eph_dcb* dcb, long speed) {
-    // glibc takes the plain number for every speed it knows.
-    if (speed <= 0 || cfsetspeed(dcb, static_cast<speed_t>(speed)) != 0) {
+    if (speed <= 0 || speed > 4000000) {
         sys_setlasterror(EINVAL);
         return false;
+    }
+    // glibc takes the plain number for every speed it has a constant for;
+    // any other speed is kept in the record for the kernel's own interface.
+    if (cfsetspeed(dcb, static_cast<speed_t>(speed)) != 0) {
+        dcb->c_cflag = (dcb->c_cflag & ~CBAUD) | kAnySpeed;
+        dcb->c_ispeed = dcb->c_ospeed = static_cast<speed_t>(speed);
     }
     return true;
 }
@@ -132,6 +141,9 @@ long serial_speed(const eph_dcb* dcb) {
                    {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
                    {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
                    {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    if ((dcb->c_cflag & CBAUD) == kAnySpeed) {
+        return static_cast<long>(dcb->c_ospeed);
+    }
     const speed_t code = cfgetospeed(dcb);
     for (const auto& s : kSpeeds) {
         if (s.code == code) {
@@ -161,6 +173,13 @@ bool serial_buildstate(const char* definition, eph_dcb* dcb) {
 }
 
 bool serial_setstate(int fd, const eph_dcb* dcb) {
+    if ((dcb->c_cflag & CBAUD) == kAnySpeed) {
+        if (!serial_apply_any_speed(fd, dcb->c_iflag, dcb->c_oflag, dcb->c_cflag, dcb->c_lflag,
+                                    dcb->c_cc, NCCS, static_cast<unsigned>(dcb->c_ospeed))) {
+            return fail();
+        }
+        return true;
+    }
     if (tcsetattr(fd, TCSANOW, dcb) != 0) {
         return fail();
     }

@@ -4,6 +4,7 @@
 
 #include "activity_log.h"
 #include "eph.h"
+#include "usb/usb_transport.h"
 
 namespace {
 
@@ -134,12 +135,40 @@ int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
     if (repetitions == kMaxRepetitions) {
         eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on setvar");
     }
+    if (g_bUseUsb) {
+        eph_setint(iob, 32, 0);
+    }
     return status;
 }
+
+namespace {
+
+// On USB the value comes as one transfer of exactly ten bytes, without
+// repetitions.
+int getIntUsb(eph_iob* iob, const unsigned char command[2], std::int32_t* value) {
+    if (eph_writecmd(iob, command, 2) != 0) {
+        return -1;
+    }
+    std::vector<unsigned char> reply(kUsbMaxTransfer);
+    const int n = usb_read(g_hUsb, reply.data(), kUsbMaxTransfer, 1000);
+    if (n == 10 && reply[0] == PKT_LAST && reply[1] == 0) {
+        *value = static_cast<std::int32_t>(reply[4] | (reply[5] << 8) | (reply[6] << 16) |
+                                           (static_cast<std::uint32_t>(reply[7]) << 24));
+        eph_writeack(iob);
+        return 0;
+    }
+    eph_writenak(iob);
+    return EPH_DC1;
+}
+
+}  // namespace
 
 int eph_getint(eph_iob* iob, int reg, std::int32_t* value) {
     *value = 0;
     const unsigned char command[2] = {0x01, static_cast<unsigned char>(reg)};
+    if (g_bUseUsb) {
+        return getIntUsb(iob, command, value);
+    }
     int repetitions = 0;
     int status = 0;
     bool writeCommandAgain = true;
