@@ -1,0 +1,275 @@
+#include "download.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "activity_log.h"
+#include "camera_ops.h"
+#include "platform/debug_output.h"
+#include "platform/file_writer.h"
+#include "registers.h"
+
+namespace {
+
+constexpr long kSummarySize = 32;
+
+// A buffer from the link's allocator, released by it.
+struct Buffer {
+    Buffer(eph_iob* iob, long size)
+        : iob(iob), data(static_cast<unsigned char*>(iob->realloc_cb(nullptr, size))) {}
+    ~Buffer() {
+        if (data) {
+            iob->realloc_cb(data, 0);
+        }
+    }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    eph_iob* iob;
+    unsigned char* data;
+};
+
+void debugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void debugf(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    debug_output(text);
+}
+
+std::string ctimeText(std::time_t when) {
+    char text[64];
+    return ctime_r(&when, text) ? text : "?\n";
+}
+
+int fail(int line, const char* text) {
+    WriteLog("camera_ops", line, text);
+    return -1;
+}
+
+}  // namespace
+
+long DownloadBufferSize(long length) {
+    return ((length - 1) / 2048 + 2) * 2048;
+}
+
+bool CameraTimeToLocal(unsigned long stamp, long long* when) {
+    if (stamp > 0x7FFFFFFFul) {
+        return false;
+    }
+    tzset();
+    const std::time_t camera = static_cast<std::time_t>(stamp);
+    std::tm fields{};
+    if (!gmtime_r(&camera, &fields)) {
+        return false;
+    }
+    fields.tm_isdst = -1;
+    const std::time_t local = std::mktime(&fields);
+    if (local == static_cast<std::time_t>(-1)) {
+        return false;
+    }
+    *when = local;
+    return true;
+}
+
+int DownloadPicture(eph_iob* iob, const char* path, int number) {
+    std::lock_guard lock(LinkLock());
+    const auto started = std::chrono::steady_clock::now();
+
+    Buffer summary(iob, kSummarySize);
+    if (!summary.data) {
+        return fail(__LINE__, "failed");
+    }
+    if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
+        return fail(__LINE__, "current frame");
+    }
+    std::int32_t frameLength = 0;
+    if (eph_getint(iob, C990_LENGTHFRAME, &frameLength) != 0) {
+        return fail(__LINE__, "length frame");
+    }
+    long picture = frameLength;
+    if (picture < 0) {
+        debugf("Negative frame size (%ld)\r\n", picture);
+        picture = -picture;
+    }
+    if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
+        return fail(__LINE__, "current frame");
+    }
+    std::int32_t thumbLength = 0;
+    if (eph_getint(iob, C990_LENGTHTHUMB, &thumbLength) != 0) {
+        return fail(__LINE__, "length thumb");
+    }
+    const long transfer = static_cast<long>(thumbLength) + picture;
+
+    unsigned long stamp = 0;
+    if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
+        return -1;
+    }
+    long summaryLength = kSummarySize;
+    std::memset(summary.data, 0, kSummarySize);
+    if (eph_getvar(iob, C990_PICSUMMARY, &summary.data, &summaryLength) == 0) {
+        const long s = summary.data[0] | (summary.data[1] << 8) | (summary.data[2] << 16);
+        if (s != 0 && picture == 0) {
+            debugf(
+                "uh-oh, size of frame in reg12 (%ld) is zero, will use size field from picture "
+                "summary register (%ld)!\n",
+                picture, s);
+            picture = s;
+        }
+        if (picture == s) {
+            stamp = summary.data[20] | (summary.data[21] << 8) | (summary.data[22] << 16) |
+                    (static_cast<unsigned long>(summary.data[23]) << 24);
+        } else {
+            debugf(
+                "uh-oh, size of frame in reg12 (%ld) does not match size field from picture "
+                "summary register (%ld), ignore summary data!\n",
+                picture, s);
+        }
+    }
+    tzset();
+    debugf("got timestamp from reg47: %lu , %s\n", stamp,
+           ctimeText(static_cast<std::time_t>(stamp)).c_str());
+
+    const long size = DownloadBufferSize(transfer);
+    Buffer data(iob, size > 0 ? size : 2048);
+    if (!data.data) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "Not enough memory for %lu",
+                      static_cast<unsigned long>(size));
+        return fail(__LINE__, g_szErrorText);
+    }
+    if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
+        return fail(__LINE__, "CURRENTFRAME");
+    }
+    long received = size > 0 ? size : 2048;
+    if (eph_getvar(iob, C990_FRAMEDATA, &data.data, &received) != 0) {
+        return fail(__LINE__, "Read");
+    }
+
+    if (stamp == 0) {
+        // Only the bytes that came: the rest of the buffer is whatever the
+        // allocator left there.
+        const unsigned char* segment = data.data;
+        long segmentLength = received;
+        stamp = static_cast<unsigned long>(-1);
+        if (FindJpegApp12(&segment, &segmentLength) == 0) {
+            const char* value =
+                FindKeyValue("TimeDate", reinterpret_cast<const char*>(segment), segmentLength);
+            unsigned long parsed = 0;
+            // The value may run to the end of the segment: copy it out first.
+            if (value) {
+                const long offset = value - reinterpret_cast<const char*>(segment);
+                std::string text(value, static_cast<std::size_t>(segmentLength - offset));
+                if (std::sscanf(text.c_str(), "%lu", &parsed) == 1) {
+                    stamp = parsed;
+                }
+            }
+        }
+        debugf("got timestamp from file: %lu\n", stamp);
+    }
+    debugf("taken %s\n", ctimeText(static_cast<std::time_t>(stamp)).c_str());
+
+    FileWriter file(path);
+    if (!file.open()) {
+        return fail(__LINE__, path);
+    }
+    if (!file.write(data.data, received)) {
+        WriteLog("camera_ops", __LINE__, path);
+        file.discard();
+        ShowMessage("Failed to save image! Check disk space!", MB_OKCANCEL);
+        return -1;
+    }
+    // A picture that is not whole on the disk is no picture: a close that
+    // fails loses it as surely as a write that fails.
+    if (!file.commit()) {
+        WriteLog("camera_ops", __LINE__, path);
+        ShowMessage("Failed to save image! Check disk space!", MB_OKCANCEL);
+        return -1;
+    }
+    const long elapsed = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - started)
+                                               .count());
+    long long when = 0;
+    if (CameraTimeToLocal(stamp, &when)) {
+        SetFileTimes(path, static_cast<std::time_t>(when));
+    }
+    std::snprintf(g_szErrorText, kErrorTextSize, "time taken %ld(1000ths) %ld secs\r\n", elapsed,
+                  elapsed / 1000);
+    WriteLog("camera_ops", __LINE__, g_szErrorText);
+    debug_output(g_szErrorText);
+    return 0;
+}
+
+int FindJpegApp12(const unsigned char** start, long* length) {
+    const unsigned char* const begin = *start;
+    const long size = begin ? *length : 0;
+    long at = 0;
+    while (at < size) {
+        while (at < size && begin[at] != 0xFF) {
+            ++at;
+        }
+        while (at < size && begin[at] == 0xFF) {
+            ++at;
+        }
+        if (at >= size) {
+            break;
+        }
+        const unsigned char marker = begin[at];
+        if (marker == 0xD8) {
+            continue;
+        }
+        if (at + 2 >= size) {
+            break;
+        }
+        const long segment = (begin[at + 1] << 8) | begin[at + 2];
+        if (marker == 0xEC) {
+            // The data follows the length and may not run past the end.
+            if (segment < 2 || at + 1 + segment > size) {
+                break;
+            }
+            *start = begin + at + 3;
+            *length = segment - 2;
+            return 0;
+        }
+        at += segment;
+    }
+    *start = nullptr;
+    *length = 0;
+    return -1;
+}
+
+const char* FindKeyValue(const char* key, const char* block, long length) {
+    if (!block || length <= 0) {
+        return nullptr;
+    }
+    const char* const end = block + length;
+    const char* at = static_cast<const char*>(std::memchr(block, '\0', length));
+    if (at) {
+        while (at < end && *at == '\0') {
+            ++at;
+        }
+    }
+    if (!at || at >= end) {
+        at = block;
+    }
+    const std::size_t keyLength = std::strlen(key);
+    while (at < end) {
+        const char* lineEnd = static_cast<const char*>(std::memchr(at, '\n', end - at));
+        if (!lineEnd) {
+            lineEnd = end;
+        }
+        if (static_cast<std::size_t>(lineEnd - at) >= keyLength &&
+            std::memcmp(at, key, keyLength) == 0) {
+            const char* after = at + keyLength;
+            return after < end && *after == '=' ? after + 1 : nullptr;
+        }
+        at = lineEnd + 1;
+    }
+    return nullptr;
+}

@@ -1,0 +1,29 @@
+// Fetching one picture from the camera into a file dated with the time the
+// camera took it.
+#pragma once
+
+#include "eph.h"
+
+// Downloads picture number (from 1) into the file at path, which is written
+// whole or not at all, and sets the file's times from the camera's time
+// stamp. 0 or -1.
+int DownloadPicture(eph_iob* iob, const char* path, int number);
+
+// The transfer buffer for a picture and thumbnail of this many bytes: whole
+// packets and one spare, so that the transfer never grows it.
+long DownloadBufferSize(long length);
+
+// Finds the APP12 segment in the JPEG bytes *start .. *start + *length. On
+// success *start and *length describe the segment's data; otherwise they
+// become null and 0 and the result is -1. Never reads outside the bytes.
+int FindJpegApp12(const unsigned char** start, long* length);
+
+// In an APP12 text block (a title ended by zero bytes, then "key=value\n"
+// lines), the value of the first line that begins with the key, or null.
+// The value runs to the line's end or the block's end.
+const char* FindKeyValue(const char* key, const char* block, long length);
+
+// The file time that shows, in local time, the wall-clock reading of a
+// camera time stamp (seconds of the camera's clock, which has no zone).
+// False for a stamp that cannot be broken down (-1 or beyond 2^31 - 1).
+bool CameraTimeToLocal(unsigned long stamp, long long* when);

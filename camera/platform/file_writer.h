@@ -1,0 +1,37 @@
+// Files written whole or not at all: the bytes go to a temporary file in
+// the same folder, which takes the file's name only once everything is
+// written, flushed to the disk and closed.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+class FileWriter {
+public:
+    explicit FileWriter(std::string path);
+    ~FileWriter();  // a file not committed is discarded
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // Creates the temporary file. False when the folder cannot take it.
+    bool open();
+    // Appends the bytes; false for a short write and for no bytes at all.
+    bool write(const unsigned char* data, long count);
+    // Flushes, closes and renames the file to its name; false (and nothing
+    // under the name changed) when any of that fails.
+    bool commit();
+    // Removes the temporary file; with removeTarget also a file that
+    // already carries the name.
+    void discard(bool removeTarget = false);
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+};
+
+// Sets a file's access and modification times; false when that fails.
+bool SetFileTimes(const char* path, std::time_t when);
