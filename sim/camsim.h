@@ -1,9 +1,10 @@
 // The camera simulator: the camera's side of the link protocol.
 //
 // A Camera plays one camera. It serves a pseudo-terminal (the serial cable)
-// on a thread of its own, keeps the camera's registers and actions, answers
-// the host as a camera does, and writes down everything the host sent so that
-// tests can assert on what the camera saw.
+// and a packet socket (the USB cable), each on a thread of its own, keeps the
+// camera's registers, actions and folders, answers the host as a camera does,
+// and writes down everything the host sent so that tests can assert on what
+// the camera saw. Both cables may be served at once; they share one camera.
 //
 // It is written from the camera's side and shares no code with the host's
 // link layer: a bug shared by both would hide itself.
@@ -28,8 +29,13 @@ struct Received {
         Packet,     // a whole command or data packet with a good checksum
         BadPacket,  // a packet whose checksum did not match (answered with NAK)
         Control,    // a single control byte (0x00 init, 0x06 ACK, 0x15 NAK, ...)
+        Garbled,    // bytes that came at a line speed other than the camera's
+                    // (serial only); they are in payload and get no answer
     };
+    // The cable it came on.
+    enum Via { Serial, Usb };
     Kind kind = Packet;
+    Via via = Serial;
     std::uint8_t type = 0;     // packet type (0x1B, 0x02, 0x03); for Control the byte
     std::uint8_t subtype = 0;  // 0x43, 0x53, or the sequence number of a data packet
     Bytes payload;             // the packet's payload
@@ -46,6 +52,15 @@ struct Received {
 // the camera refuses it (the camera then answers the action with NAK).
 using ActionHandler = std::function<bool(const Bytes& args)>;
 
+// A folder of a camera that keeps its pictures in a tree. A name is sent as it
+// is, trailing spaces included ("DCIM    "); the host's names are matched
+// against it without those spaces.
+struct Folder {
+    std::string name;
+    std::int32_t pictures = 0;
+    std::vector<Folder> children;
+};
+
 class Camera {
 public:
     Camera();
@@ -55,11 +70,45 @@ public:
 
     // Serve a new pseudo-terminal on a thread of its own. Returns the path of
     // the terminal's slave side, which the host opens as its serial port
-    // (empty on failure). The slave starts raw at 19200 baud. While already
-    // serving, returns the path being served.
+    // (empty on failure). The slave starts raw at 19200 baud, and so does the
+    // camera. While already serving, returns the path being served.
     std::string startSerial();
-    // Stops serving; registers, faults and the record are kept.
+    // Serve USB device n: a SOCK_SEQPACKET socket at
+    // $XDG_RUNTIME_DIR/tulk/usbscan<n> (/tmp/tulk/... without that variable;
+    // the folder is made with mode 0700 when missing). Returns the socket's
+    // path (empty on failure, errno set; EADDRINUSE when another camera
+    // serves it). One host connection is served at a time; others wait until
+    // it closes. Each message is one whole packet or one control byte, both
+    // ways. While already serving, returns the path being served.
+    std::string startUsb(int n = 0);
+    // Stops serving both cables and removes the socket; registers, folders,
+    // faults and the record are kept.
     void stop();
+
+    // The serial line. The camera understands bytes only when the host's end
+    // of the terminal is set to the camera's speed; anything else is recorded
+    // as Received::Garbled and gets no answer. It wakes (answers 0x00 with
+    // 0x15) only at 19200. An acknowledged speed command on register 17 moves
+    // it to the speed of the code (1..5: 9600, 19200, 38400, 57600, 115200;
+    // 0: 19200; any other: that many bits per second), and a completed
+    // sign-off (action 4) back to 19200. None of this applies on USB.
+    long lineSpeed() const;
+    // The camera falls back to 19200 once the line has been quiet (no byte
+    // at all) for t; 0 (the default) never.
+    void setIdleReset(std::chrono::milliseconds t);
+    // Send on the serial line at the real rate of the camera's speed (ten
+    // bits a byte, in small pieces) rather than all at once. Off by default.
+    void setPacing(bool on);
+
+    // Folders (registers 83 and 84; register 10 then counts the current
+    // folder's pictures). Setting a tree puts the camera in its root; root's
+    // name is not used. A camera has no folders by default: it refuses every
+    // write of 84 and counts 0 subfolders.
+    void setFolders(const Folder& root);
+    void clearFolders();
+    // "\" for the root, "\A\B" below it (names without trailing spaces);
+    // "" when the camera has no folders.
+    std::string currentFolder() const;
 
     // Registers. Integer registers read as 0 and data registers as empty
     // until set; writes from the host change them.
@@ -94,17 +143,20 @@ public:
     // Answer the next n packets with this byte (0x11, 0x18, ...) in place of
     // the normal answer; like nakNext, with no other effect.
     void answerNext(std::uint8_t byte, int n);
-    // The next n packets the camera sends carry a wrong checksum.
+    // The next n packets the camera sends carry a wrong checksum (both of its
+    // bytes spoilt).
     void corruptNextChecksum(int n = 1);
-    // The next n packets the camera would send are not sent; the host's NAK
-    // (after its read timed out) has them sent as a resend.
+    // The next n packets the camera would send are not sent (on USB: the
+    // message is not sent); the host's NAK (after its read timed out) has
+    // them sent as a resend.
     void dropNext(int n = 1);
     // The next n data packets are sent twice in a row with the same sequence;
     // the camera then expects an answer to each copy.
     void repeatNext(int n = 1);
     // Read everything, answer nothing and act on nothing: the record only.
     void setSilent(bool silent);
-    // Send these bytes to the host now, as they are (framing tests).
+    // Send these bytes to the host now, as they are (framing tests): on the
+    // serial line, or as one message on USB when no serial line is served.
     void sendRaw(const Bytes& bytes);
 
     // Largest payload of a data packet the camera sends (default 2048).
@@ -117,7 +169,7 @@ public:
     std::vector<Received> received() const;
     // Only the decoded command packets.
     std::vector<Received> commands() const;
-    // Every byte that arrived, in order.
+    // Every byte that arrived, in order (USB messages and garbled bytes too).
     Bytes rawReceived() const;
     void clearRecord();
     // Wait until the record holds at least n entries (true) or the time is up.

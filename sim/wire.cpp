@@ -35,6 +35,45 @@ std::int32_t readLe32(const std::uint8_t* p) {
     return static_cast<std::int32_t>(u);
 }
 
+namespace {
+
+bool isPacketType(std::uint8_t byte) {
+    return byte == kCommandPacket || byte == kDataPacket || byte == kLastDataPacket;
+}
+
+}  // namespace
+
+Event parseMessage(const Bytes& message) {
+    Event ev;
+    if (message.empty())
+        return ev;
+    if (message.size() == 1) {
+        ev.kind = Event::Control;
+        ev.byte = message[0];
+        return ev;
+    }
+    ev.kind = Event::BadPacket;
+    ev.frame.type = message[0];
+    ev.frame.subtype = message[1];
+    if (message.size() < 6)
+        return ev;
+    const std::size_t length = std::size_t{message[2]} | std::size_t{message[3]} << 8;
+    ev.frame.payload.assign(message.begin() + 4, message.end() - 2);
+    const std::uint16_t sum =
+        static_cast<std::uint16_t>(message[message.size() - 2] | message.back() << 8);
+    if (isPacketType(message[0]) && length == message.size() - 6 &&
+        sum == checksum(ev.frame.payload.data(), ev.frame.payload.size()))
+        ev.kind = Event::Packet;
+    return ev;
+}
+
+void spoilChecksum(Bytes& packet) {
+    if (packet.size() < 2)
+        return;
+    packet[packet.size() - 2] ^= 0xFF;
+    packet.back() ^= 0xFF;
+}
+
 void StreamParser::reset() {
     state_ = Idle;
     frame_ = Frame{};
@@ -47,7 +86,7 @@ StreamParser::Event StreamParser::feed(std::uint8_t byte, Clock::time_point now)
     last_ = now;
     switch (state_) {
         case Idle:
-            if (byte == kCommandPacket || byte == kDataPacket || byte == kLastDataPacket) {
+            if (isPacketType(byte)) {
                 frame_ = Frame{};
                 frame_.type = byte;
                 got_ = 0;

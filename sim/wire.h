@@ -48,17 +48,27 @@ struct Frame {
     Bytes payload;
 };
 
+// One thing the host sent, whichever cable it came on.
+struct Event {
+    enum Kind { None, Control, Packet, BadPacket } kind = None;
+    std::uint8_t byte = 0;  // for Control
+    Frame frame;            // for Packet and BadPacket
+};
+
+// On USB every message is one control byte or one whole packet: a message
+// whose length field, type or checksum does not fit is a bad packet.
+Event parseMessage(const Bytes& message);
+
+// Spoils both checksum bytes of an encoded packet.
+void spoilChecksum(Bytes& packet);
+
 // Turns the host's byte stream into control bytes and packets. The host
 // paces a packet in pieces, so bytes arrive in any grouping; a packet whose
 // bytes stop arriving is given up after stallLimit so that the next packet
 // is not read as the rest of a dead one.
 class StreamParser {
 public:
-    struct Event {
-        enum Kind { None, Control, Packet, BadPacket } kind = None;
-        std::uint8_t byte = 0;  // for Control
-        Frame frame;            // for Packet and BadPacket
-    };
+    using Event = wire::Event;
 
     explicit StreamParser(std::chrono::milliseconds stallLimit = std::chrono::milliseconds(1000))
         : stallLimit_(stallLimit) {}

@@ -18,4 +18,11 @@ struct PtyPair {
 bool openPty(PtyPair& pty);
 void closePty(PtyPair& pty);
 
+// The speed the terminal's host end sends at, in bits per second, as its
+// settings say now; -1 when they cannot be read.
+long terminalSpeed(int fd);
+// The same for a speed that has no termios constant (set through the
+// kernel's own interface, with the speed as a number).
+long otherTerminalSpeed(int fd);
+
 }  // namespace camsim

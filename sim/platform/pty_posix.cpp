@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "pty.h"
 
@@ -48,6 +49,24 @@ bool openPty(PtyPair& pty) {
     pty.slave = slave;
     pty.slavePath = std::move(path);
     return true;
+}
+
+long terminalSpeed(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return -1;
+    static const std::pair<speed_t, long> kSpeeds[] = {
+        {B0, 0},         {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
+        {B1800, 1800},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    };
+    const speed_t code = cfgetospeed(&tio);
+    for (const auto& [constant, bps] : kSpeeds)
+        if (code == constant)
+            return bps;
+    // No constant we know: a speed given as a number.
+    return otherTerminalSpeed(fd);
 }
 
 void closePty(PtyPair& pty) {

@@ -1,0 +1,208 @@
+#include "serial_line.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+namespace camsim {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+long speedOfCode(std::int32_t code) {
+    switch (code) {
+        case 0:
+            return 19200;
+        case 1:
+            return 9600;
+        case 2:
+            return 19200;
+        case 3:
+            return 38400;
+        case 4:
+            return 57600;
+        case 5:
+            return 115200;
+        default:
+            return code;
+    }
+}
+
+}  // namespace
+
+std::string SerialLine::start() {
+    if (thread_.joinable())
+        return pty_.slavePath;
+    if (!waker_.open())
+        return {};
+    if (!openPty(pty_)) {
+        const int saved = errno;
+        waker_.close();
+        errno = saved;
+        return {};
+    }
+    // A new cable: the camera is at the speed it wakes at, as the terminal is.
+    speed_ = kWakeSpeed;
+    stopping_ = false;
+    parser_.reset();
+    session_.reset();
+    lastByte_ = Clock::now();
+    lineFreeAt_ = Clock::time_point{};
+    thread_ = std::thread([this] { serve(); });
+    return pty_.slavePath;
+}
+
+void SerialLine::stop() {
+    if (!thread_.joinable())
+        return;
+    stopping_ = true;
+    waker_.wake();
+    thread_.join();
+    std::lock_guard lock(writeMu_);
+    closePty(pty_);
+    waker_.close();
+}
+
+bool SerialLine::sendRaw(const Bytes& bytes) {
+    if (!serving())
+        return false;
+    writeAll(bytes);
+    return true;
+}
+
+void SerialLine::setIdleReset(milliseconds t) {
+    idleResetMs_ = std::max<long long>(t.count(), 0);
+    waker_.wake();  // the serving thread's time-out may change
+}
+
+void SerialLine::speedAcknowledged(std::int32_t code) {
+    speed_ = speedOfCode(code);
+}
+
+void SerialLine::serve() {
+    std::array<std::uint8_t, 4096> buf{};
+    while (!stopping_) {
+        pollfd fds[2] = {{pty_.master, POLLIN, 0}, {waker_.fd(), POLLIN, 0}};
+        const int r = ::poll(fds, 2, pollTimeout(Clock::now()));
+        if (r < 0 && errno != EINTR)
+            break;
+        if (stopping_)
+            break;
+        if (r > 0 && (fds[1].revents & POLLIN))
+            waker_.drain();
+        if (r > 0 && (fds[0].revents & POLLIN)) {
+            const ssize_t n = ::read(pty_.master, buf.data(), buf.size());
+            if (n > 0)
+                onBytes(buf.data(), static_cast<std::size_t>(n), Clock::now());
+        } else if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+            // Not expected while we hold the slave; do not spin on it.
+            pollfd w{waker_.fd(), POLLIN, 0};
+            ::poll(&w, 1, 50);
+        }
+        runTimers(Clock::now());
+    }
+}
+
+std::optional<Clock::time_point> SerialLine::idleDeadline() const {
+    const long long ms = idleResetMs_;
+    if (ms <= 0 || speed_ == kWakeSpeed)
+        return std::nullopt;
+    return lastByte_ + milliseconds(ms);
+}
+
+int SerialLine::pollTimeout(Clock::time_point now) const {
+    std::optional<Clock::time_point> next = parser_.stallDeadline();
+    for (const auto& t : {session_.nextDeadline(), idleDeadline()})
+        if (t && (!next || *t < *next))
+            next = t;
+    if (!next)
+        return -1;
+    if (*next <= now)
+        return 0;
+    const auto ms = std::chrono::ceil<milliseconds>(*next - now).count();
+    return static_cast<int>(std::min<long long>(ms, 60000));
+}
+
+void SerialLine::runTimers(Clock::time_point now) {
+    parser_.expire(now);
+    if (const auto idle = idleDeadline(); idle && now >= *idle)
+        speed_ = kWakeSpeed;
+    session_.runTimers(now);
+}
+
+void SerialLine::onBytes(const std::uint8_t* bytes, std::size_t n, Clock::time_point now) {
+    state_.appendRaw(bytes, n);
+    // A camera that has been idle long enough is back at 19200 before these
+    // bytes reach it.
+    runTimers(now);
+    lastByte_ = now;
+    // The host's end of the terminal says what speed the bytes were sent at;
+    // at any other speed than the camera's its UART sees only noise.
+    if (terminalSpeed(pty_.slave) != speed_) {
+        parser_.reset();
+        Received r;
+        r.kind = Received::Garbled;
+        r.via = Received::Serial;
+        r.payload.assign(bytes, bytes + n);
+        r.when = now;
+        state_.append(std::move(r));
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        session_.handle(parser_.feed(bytes[i], now), now);
+}
+
+bool SerialLine::writeSome(const std::uint8_t* bytes, std::size_t n) {
+    std::size_t done = 0;
+    // Gives up when the host stops reading for long: a camera stuck on a
+    // full line would never see stop().
+    auto giveUp = Clock::now() + std::chrono::seconds(5);
+    while (done < n && !stopping_) {
+        const ssize_t w = ::write(pty_.master, bytes + done, n - done);
+        if (w > 0) {
+            done += static_cast<std::size_t>(w);
+            giveUp = Clock::now() + std::chrono::seconds(5);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (Clock::now() >= giveUp)
+            return false;
+        pollfd p{pty_.master, POLLOUT, 0};
+        ::poll(&p, 1, 50);
+    }
+    return done == n;
+}
+
+void SerialLine::writeAll(const Bytes& bytes) {
+    std::lock_guard lock(writeMu_);
+    if (pty_.master < 0)
+        return;
+    const long bps = pacing_ ? speed_.load() : 0;
+    if (bps <= 0) {
+        writeSome(bytes.data(), bytes.size());
+        return;
+    }
+    // Ten bits a byte (start, eight data, stop). Each piece goes out when
+    // its last byte would have left a real UART, about a millisecond apart.
+    const nanoseconds perByte(10'000'000'000LL / bps);
+    const std::size_t piece = static_cast<std::size_t>(std::clamp(bps / 10000, 1L, 64L));
+    for (std::size_t done = 0; done < bytes.size() && !stopping_;) {
+        const std::size_t k = std::min(piece, bytes.size() - done);
+        lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + perByte * static_cast<long long>(k);
+        // In slices, so that stop() is not kept waiting at very low speeds.
+        while (!stopping_ && Clock::now() < lineFreeAt_)
+            std::this_thread::sleep_for(
+                std::min<nanoseconds>(lineFreeAt_ - Clock::now(), milliseconds(50)));
+        if (!writeSome(bytes.data() + done, k))
+            return;
+        done += k;
+    }
+}
+
+}  // namespace camsim

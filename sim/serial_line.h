@@ -1,0 +1,72 @@
+// The serial cable: a pseudo-terminal served on a thread of its own, with
+// the line speed rules of a real camera's serial port.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/pty.h"
+#include "session.h"
+#include "state.h"
+#include "waker.h"
+#include "wire.h"
+
+namespace camsim {
+
+class SerialLine : private Line {
+public:
+    explicit SerialLine(CameraState& state) : state_(state), session_(state, *this) {}
+    ~SerialLine() override { stop(); }
+    SerialLine(const SerialLine&) = delete;
+    SerialLine& operator=(const SerialLine&) = delete;
+
+    std::string start();
+    void stop();
+    bool serving() const { return thread_.joinable(); }
+    // Writes bytes as they are; false when no line is served.
+    bool sendRaw(const Bytes& bytes);
+
+    long speed() const { return speed_; }
+    void setIdleReset(std::chrono::milliseconds t);
+    void setPacing(bool on) { pacing_ = on; }
+
+private:
+    Received::Via via() const override { return Received::Serial; }
+    void send(const Bytes& bytes) override { writeAll(bytes); }
+    bool answersWakeUp() const override { return speed_ == kWakeSpeed; }
+    void speedAcknowledged(std::int32_t code) override;
+    void signedOff() override { speed_ = kWakeSpeed; }
+
+    static constexpr long kWakeSpeed = 19200;
+
+    void serve();
+    int pollTimeout(Clock::time_point now) const;
+    std::optional<Clock::time_point> idleDeadline() const;
+    void onBytes(const std::uint8_t* bytes, std::size_t n, Clock::time_point now);
+    void runTimers(Clock::time_point now);
+    void writeAll(const Bytes& bytes);
+    bool writeSome(const std::uint8_t* bytes, std::size_t n);
+
+    CameraState& state_;
+    Session session_;
+    PtyPair pty_;
+    Waker waker_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex writeMu_;  // the serving thread and sendRaw both write
+
+    std::atomic<long> speed_{kWakeSpeed};
+    std::atomic<bool> pacing_{false};
+    std::atomic<long long> idleResetMs_{0};
+
+    // Owned by the serving thread.
+    wire::StreamParser parser_;
+    Clock::time_point lastByte_;
+    // Guarded by writeMu_: when the line has sent everything written so far.
+    Clock::time_point lineFreeAt_;
+};
+
+}  // namespace camsim

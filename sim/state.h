@@ -1,0 +1,95 @@
+// What the camera is, as opposed to how it talks: registers, actions,
+// folders, pending faults and the record. Both cables share one of these;
+// every field is guarded by mu.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "camsim.h"
+#include "folders.h"
+
+namespace camsim {
+
+enum class SendFault { Corrupt, Drop, Repeat };
+
+// A pending fault with how many more packets it applies to.
+template <typename T>
+struct Counted {
+    T what;
+    int left;
+};
+
+// Takes one use of the fault at the head of the queue.
+template <typename T>
+std::optional<T> takeOne(std::deque<Counted<T>>& queue) {
+    while (!queue.empty() && queue.front().left <= 0)
+        queue.pop_front();
+    if (queue.empty())
+        return std::nullopt;
+    const T what = queue.front().what;
+    if (--queue.front().left == 0)
+        queue.pop_front();
+    return what;
+}
+
+struct CameraState {
+    mutable std::mutex mu;
+    mutable std::condition_variable recorded;
+    std::map<int, std::int32_t> ints;
+    std::map<int, Bytes> datas;
+    std::set<int> refused;
+    std::map<int, ActionHandler> actions;
+    std::chrono::milliseconds actionTime{0};
+    std::chrono::milliseconds answerTimeout{3000};
+    std::deque<Counted<std::uint8_t>> answerFaults;
+    std::deque<Counted<SendFault>> sendFaults;
+    bool silent = false;
+    std::size_t maxPacket = 2048;
+    std::int32_t speedCode = -1;
+    FolderTree folders;
+    std::vector<Received> record;
+    std::uint64_t recordGeneration = 0;  // lets a late setvar skip a cleared record
+    Bytes raw;
+
+    // Appends to the record; returns where, for setRecordData.
+    std::pair<std::size_t, std::uint64_t> append(Received r) {
+        std::lock_guard lock(mu);
+        record.push_back(std::move(r));
+        recorded.notify_all();
+        return {record.size() - 1, recordGeneration};
+    }
+
+    void appendRaw(const std::uint8_t* bytes, std::size_t n) {
+        std::lock_guard lock(mu);
+        raw.insert(raw.end(), bytes, bytes + n);
+    }
+
+    void setRecordData(std::size_t index, std::uint64_t generation, const Bytes& data) {
+        std::lock_guard lock(mu);
+        if (generation != recordGeneration || index >= record.size())
+            return;
+        record[index].data = data;
+        recorded.notify_all();
+    }
+
+    bool isSilent() const {
+        std::lock_guard lock(mu);
+        return silent;
+    }
+
+    bool isRefused(int reg) const {
+        std::lock_guard lock(mu);
+        return refused.count(reg) != 0;
+    }
+};
+
+}  // namespace camsim

@@ -1,0 +1,135 @@
+#include "usb_line.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/usb_socket.h"
+
+namespace camsim {
+
+namespace {
+
+// The largest message the host may send: a packet with the largest payload.
+constexpr std::size_t kMaxMessage = wire::kMaxPayload + 6;
+
+}  // namespace
+
+std::string UsbLine::start(int n) {
+    if (thread_.joinable())
+        return path_;
+    const std::string path = usbSocketPath(n);
+    if (path.empty())
+        return {};
+    if (!waker_.open())
+        return {};
+    listen_ = listenUsb(path);
+    if (listen_ < 0) {
+        const int saved = errno;
+        waker_.close();
+        errno = saved;
+        return {};
+    }
+    path_ = path;
+    stopping_ = false;
+    session_.reset();
+    thread_ = std::thread([this] { serve(); });
+    return path_;
+}
+
+void UsbLine::stop() {
+    if (!thread_.joinable())
+        return;
+    stopping_ = true;
+    waker_.wake();
+    thread_.join();
+    {
+        std::lock_guard lock(connMu_);
+        closeFd(conn_);
+    }
+    closeFd(listen_);
+    ::unlink(path_.c_str());
+    path_.clear();
+    waker_.close();
+}
+
+bool UsbLine::sendRaw(const Bytes& bytes) {
+    std::lock_guard lock(connMu_);
+    if (conn_ < 0)
+        return false;
+    return sendMessage(conn_, bytes, stopping_);
+}
+
+void UsbLine::hangUp() {
+    {
+        std::lock_guard lock(connMu_);
+        closeFd(conn_);
+    }
+    session_.reset();
+}
+
+void UsbLine::serve() {
+    // One byte more than a packet can be, so that a longer message shows.
+    std::vector<std::uint8_t> buf(kMaxMessage + 1);
+    while (!stopping_) {
+        int conn = -1;
+        {
+            std::lock_guard lock(connMu_);
+            conn = conn_;
+        }
+        // Only one host at a time: further ones wait in the listen queue
+        // until this one closes.
+        pollfd fds[2] = {{conn >= 0 ? conn : listen_, POLLIN, 0}, {waker_.fd(), POLLIN, 0}};
+        int timeout = -1;
+        if (const auto next = session_.nextDeadline()) {
+            const auto ms =
+                std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(ms, 0, 60000));
+        }
+        const int r = ::poll(fds, 2, timeout);
+        if (r < 0 && errno != EINTR)
+            break;
+        if (stopping_)
+            break;
+        if (r > 0 && (fds[1].revents & POLLIN))
+            waker_.drain();
+        if (r > 0 && fds[0].revents != 0) {
+            if (conn < 0) {
+                const int accepted = acceptUsb(listen_);
+                if (accepted >= 0) {
+                    std::lock_guard lock(connMu_);
+                    conn_ = accepted;
+                }
+                session_.reset();
+            } else {
+                bool tooLong = false;
+                const long n = receiveMessage(conn, buf.data(), buf.size(), tooLong);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                    hangUp();
+                } else if (n > 0) {
+                    onMessage(Bytes(buf.begin(), buf.begin() + n), tooLong, Clock::now());
+                }
+            }
+        }
+        session_.runTimers(Clock::now());
+    }
+}
+
+void UsbLine::onMessage(const Bytes& message, bool tooLong, Clock::time_point now) {
+    state_.appendRaw(message.data(), message.size());
+    if (tooLong || message.size() > kMaxMessage) {
+        // More than any packet: the host's write cannot have been one.
+        wire::Event ev;
+        ev.kind = wire::Event::BadPacket;
+        ev.frame.type = message[0];
+        ev.frame.subtype = message.size() > 1 ? message[1] : 0;
+        session_.handle(ev, now);
+        return;
+    }
+    session_.handle(wire::parseMessage(message), now);
+}
+
+}  // namespace camsim
