@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 namespace simtest {
 
@@ -61,6 +62,20 @@ HostPort::HostPort(const std::string& path) {
     }
 }
 
+bool HostPort::setSpeed(long bps) {
+    static const std::pair<long, speed_t> kConstants[] = {
+        {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+    };
+    for (const auto& [speed, constant] : kConstants) {
+        if (speed != bps)
+            continue;
+        termios tio{};
+        return tcgetattr(fd_, &tio) == 0 && cfsetspeed(&tio, constant) == 0 &&
+               tcsetattr(fd_, TCSANOW, &tio) == 0;
+    }
+    return setOtherSpeed(fd_, bps);
+}
+
 HostPort::~HostPort() {
     if (fd_ >= 0)
         ::close(fd_);
@@ -101,8 +116,10 @@ Bytes HostPort::readBytes(std::size_t n, milliseconds timeout) {
         std::uint8_t buf[4096];
         const std::size_t want = std::min(sizeof buf, n - out.size());
         const ssize_t got = ::read(fd_, buf, want);
-        if (got > 0)
+        if (got > 0) {
             out.insert(out.end(), buf, buf + got);
+            ++reads_;
+        }
     }
     return out;
 }

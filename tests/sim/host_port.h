@@ -42,6 +42,12 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
 
+    // Sets the line speed of the host's end, in bits per second; speeds
+    // without a termios constant go through termios2 as the host's do.
+    bool setSpeed(long bps);
+    // How many read() calls have delivered bytes so far.
+    std::size_t reads() const { return reads_; }
+
     void write(const Bytes& bytes);
     void writeByte(std::uint8_t b) { write(Bytes{b}); }
     // In the three pieces the host paces a packet in.
@@ -58,6 +64,10 @@ public:
 
 private:
     int fd_ = -1;
+    std::size_t reads_ = 0;
 };
+
+// In a file of its own: termios2 cannot share a file with <termios.h>.
+bool setOtherSpeed(int fd, long bps);
 
 }  // namespace simtest
