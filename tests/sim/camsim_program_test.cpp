@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host_port.h"
+#include "host_socket.h"
 
 extern char** environ;
 
@@ -115,12 +116,64 @@ INSTANTIATE_TEST_SUITE_P(Signals, ProgramStops, ::testing::Values(SIGINT, SIGTER
 TEST(ProgramOptions, HelpAndUnknownOptions) {
     Program help({"--help"});
     ASSERT_TRUE(help.started());
-    EXPECT_NE(help.readAll().find("--help"), std::string::npos);
+    const std::string text = help.readAll();
+    for (const char* mention : {"--help", "--serial", "--usb[=N]", "--folders=SPEC", "--pace",
+                                "NAME[:PICTURES][(ITEMS)]"})
+        EXPECT_NE(text.find(mention), std::string::npos) << mention;
     EXPECT_EQ(help.wait(), 0);
 
-    Program bad({"--no-such-option"});
-    ASSERT_TRUE(bad.started());
-    EXPECT_EQ(bad.wait(), 2);
+    for (const char* bad : {"--no-such-option", "--usb=x", "--usb=100", "--pace=1", "--folders",
+                            "--folders=A(", "--idle-reset=-5"}) {
+        Program prog({bad});
+        ASSERT_TRUE(prog.started());
+        EXPECT_EQ(prog.wait(), 2) << bad;
+    }
+}
+
+const std::string kSerialLine = "tulk-camsim: serving serial on ";
+const std::string kUsbLine = "tulk-camsim: serving usb on ";
+
+TEST(ProgramCables, ServesSerialAndUsbWithFolders) {
+    PrivateRuntimeDir runtime;
+    const std::string usbPath = runtime.path() + "/tulk/usbscan5";
+    {
+        Program prog({"--usb=5", "--serial", "--folders=:4,A(B:3),C:2", "--pace"});
+        ASSERT_TRUE(prog.started());
+        const std::string first = prog.readLine();
+        ASSERT_EQ(first.rfind(kSerialLine, 0), 0u) << first;
+        EXPECT_EQ(prog.readLine(), kUsbLine + usbPath);
+
+        HostPort serial(first.substr(kSerialLine.size()));
+        ASSERT_TRUE(serial.isOpen());
+        serial.writeCommand({1, 83});
+        const auto subfolders = serial.readPacket();
+        ASSERT_TRUE(subfolders);
+        EXPECT_EQ(subfolders->payload, le32(2));
+        serial.writeByte(kAck);
+
+        HostSocket usb(usbPath);
+        ASSERT_TRUE(usb.isOpen());
+        usb.sendCommand({1, 10});
+        EXPECT_EQ(usb.receive(), packet(0x03, 0, le32(4)));
+        usb.sendCommand(concat({{3, 84}, {'A'}}));
+        EXPECT_EQ(usb.receive(), Bytes{kAck});
+        usb.sendCommand({1, 83});
+        EXPECT_EQ(usb.receive(), packet(0x03, 0, le32(1)));
+
+        prog.signal(SIGTERM);
+        EXPECT_EQ(prog.wait(), 0);
+    }
+    EXPECT_NE(::access(usbPath.c_str(), F_OK), 0);  // the socket went with it
+}
+
+TEST(ProgramCables, UsbAloneServesNoTerminal) {
+    PrivateRuntimeDir runtime;
+    Program prog({"--usb"});
+    ASSERT_TRUE(prog.started());
+    EXPECT_EQ(prog.readLine(), kUsbLine + runtime.path() + "/tulk/usbscan0");
+    prog.signal(SIGINT);
+    EXPECT_EQ(prog.wait(), 0);
+    EXPECT_EQ(prog.readAll(), "");  // and printed nothing more
 }
 
 }  // namespace
