@@ -75,10 +75,11 @@ const WriteCommand kWriteCommands[] = {
      }},
     {"setvar",
      [](eph_iob* i) {
-         const unsigned char data[] = "\\";
-         return eph_setvar(i, 84, data, 1);
+         const unsigned char data[] = "x";
+         return eph_setvar(i, 29, data, 1);
      }},
-    {"setispeed", [](eph_iob* i) { return eph_setispeed(i, 5); }},
+    // Code 2 keeps the camera at the line's 19200 baud for the cases that follow.
+    {"setispeed", [](eph_iob* i) { return eph_setispeed(i, 2); }},
 };
 
 TEST_F(CommandTest, RepetitionRule) {
