@@ -80,8 +80,15 @@ void SerialLine::setIdleReset(milliseconds t) {
     waker_.wake();  // the serving thread's time-out may change
 }
 
-void SerialLine::speedAcknowledged(std::int32_t code) {
-    speed_ = speedOfCode(code);
+void SerialLine::acknowledgeSpeed(std::int32_t code) {
+    writeThenSwitch(Bytes{wire::kAck}, speedOfCode(code));
+}
+
+void SerialLine::complete(bool signOff) {
+    if (signOff)
+        writeThenSwitch(Bytes{wire::kComplete}, kWakeSpeed);
+    else
+        writeAll(Bytes{wire::kComplete});
 }
 
 void SerialLine::serve() {
@@ -181,9 +188,21 @@ bool SerialLine::writeSome(const std::uint8_t* bytes, std::size_t n) {
 
 void SerialLine::writeAll(const Bytes& bytes) {
     std::lock_guard lock(writeMu_);
+    writeLocked(bytes, pacing_ ? speed_.load() : 0);
+}
+
+void SerialLine::writeThenSwitch(const Bytes& bytes, long newSpeed) {
+    std::lock_guard lock(writeMu_);
+    const long bps = pacing_ ? speed_.load() : 0;
+    // The camera's own thread is the one that would read the host's next
+    // bytes, and it is busy here: switching first cannot misjudge them.
+    speed_ = newSpeed;
+    writeLocked(bytes, bps);
+}
+
+void SerialLine::writeLocked(const Bytes& bytes, long bps) {
     if (pty_.master < 0)
         return;
-    const long bps = pacing_ ? speed_.load() : 0;
     if (bps <= 0) {
         writeSome(bytes.data(), bytes.size());
         return;

@@ -37,8 +37,8 @@ private:
     Received::Via via() const override { return Received::Serial; }
     void send(const Bytes& bytes) override { writeAll(bytes); }
     bool answersWakeUp() const override { return speed_ == kWakeSpeed; }
-    void speedAcknowledged(std::int32_t code) override;
-    void signedOff() override { speed_ = kWakeSpeed; }
+    void acknowledgeSpeed(std::int32_t code) override;
+    void complete(bool signOff) override;
 
     static constexpr long kWakeSpeed = 19200;
 
@@ -48,6 +48,11 @@ private:
     void onBytes(const std::uint8_t* bytes, std::size_t n, Clock::time_point now);
     void runTimers(Clock::time_point now);
     void writeAll(const Bytes& bytes);
+    // Sends bytes, then the camera is at newSpeed; the bytes still go at
+    // the speed before.
+    void writeThenSwitch(const Bytes& bytes, long newSpeed);
+    // Paced at bps when bps > 0; the caller holds writeMu_.
+    void writeLocked(const Bytes& bytes, long bps);
     bool writeSome(const std::uint8_t* bytes, std::size_t n);
 
     CameraState& state_;

@@ -75,9 +75,7 @@ void Session::runTimers(Clock::time_point now) {
         completionAt_.reset();
         if (state_.isSilent())
             return;
-        answer(wire::kComplete);
-        if (completionSignsOff_)
-            line_.signedOff();
+        line_.complete(completionSignsOff_);
     }
 }
 
@@ -152,11 +150,9 @@ void Session::onCommand(const wire::Frame& f, std::size_t index, std::uint64_t g
             state_.ints[reg] = code;
             state_.speedCode = code;
         }
-        // The ACK still goes at the old speed; only what follows is at the new.
-        answer(wire::kAck);
         if (reg == kLineSpeed)
-            line_.speedAcknowledged(code);
-        return;
+            return line_.acknowledgeSpeed(code);
+        return answer(wire::kAck);
     }
     if (f.subtype != wire::kOrdinary)
         return answer(wire::kNak);

@@ -25,10 +25,13 @@ public:
     virtual void send(const Bytes& bytes) = 0;
     // Whether the init byte gets the camera's signature now.
     virtual bool answersWakeUp() const { return true; }
-    // The camera has acknowledged a speed command on the line-speed register.
-    virtual void speedAcknowledged(std::int32_t /*code*/) {}
-    // The camera has completed the sign-off action.
-    virtual void signedOff() {}
+    // ACK to a speed command on the line-speed register. A line with a speed
+    // takes up the code's speed; it does so before the host can see the ACK,
+    // so that whoever watches the camera never finds it behind the host.
+    virtual void acknowledgeSpeed(std::int32_t /*code*/) { send(Bytes{wire::kAck}); }
+    // The completion byte of an action; after the sign-off a line with a
+    // speed is back at the speed it wakes at, again before the host knows.
+    virtual void complete(bool /*signOff*/) { send(Bytes{wire::kComplete}); }
 };
 
 // Runs on its cable's serving thread only; the camera itself is reached
