@@ -27,7 +27,8 @@ using Bytes = std::vector<std::uint8_t>;
 struct Received {
     enum Kind {
         Packet,     // a whole command or data packet with a good checksum
-        BadPacket,  // a packet whose checksum did not match (answered with NAK)
+        BadPacket,  // a packet whose checksum did not match, or on USB a message
+                    // that is no packet at all (answered with NAK)
         Control,    // a single control byte (0x00 init, 0x06 ACK, 0x15 NAK, ...)
         Garbled,    // bytes that came at a line speed other than the camera's
                     // (serial only); they are in payload and get no answer
@@ -100,10 +101,16 @@ public:
     // bits a byte, in small pieces) rather than all at once. Off by default.
     void setPacing(bool on);
 
-    // Folders (registers 83 and 84; register 10 then counts the current
-    // folder's pictures). Setting a tree puts the camera in its root; root's
-    // name is not used. A camera has no folders by default: it refuses every
-    // write of 84 and counts 0 subfolders.
+    // Folders. A camera with folders answers: setnullint 83 with ACK (with or
+    // without folders); reading 83 with the current folder's subfolder count;
+    // writing n to 83 by selecting subfolder n (from 1; out of range: NAK);
+    // reading 84 with the selected subfolder's name and a zero byte (NAK
+    // while none has been selected since the last change of folder); writing
+    // "" to 84 by going to the root and a name by entering that subfolder
+    // (unknown: NAK); reading 10 with the current folder's pictures. Without
+    // folders (the default) every write of 84 is refused, 83 counts 0 and
+    // refuses every selection, and 10 and 84 read as ordinary registers.
+    // Setting a tree puts the camera in its root; root's name is not used.
     void setFolders(const Folder& root);
     void clearFolders();
     // "\" for the root, "\A\B" below it (names without trailing spaces);
