@@ -1,0 +1,143 @@
+#include "SerialSetup.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "DialogKeys.h"
+#include "Settings.h"
+#include "eph.h"
+#include "platform/serial_devices.h"
+#include "ui_SerialSetup.h"
+
+namespace {
+
+// The list entry whose text the box shows, or -1. Case and a missing colon
+// do not matter ("com3" names "COM3:"); surrounding blanks neither.
+int NamedEntry(const QComboBox* box) {
+    auto plain = [](QString text) {
+        text = text.trimmed();
+        if (text.endsWith(QLatin1Char(':'))) {
+            text.chop(1);
+        }
+        return text;
+    };
+    const QString shown = plain(box->currentText());
+    for (int i = 0; i < box->count(); ++i) {
+        if (shown.compare(plain(box->itemText(i)), Qt::CaseInsensitive) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Selects the entry of a stored choice (counted from 1); anything the box
+// does not offer falls back to its first entry.
+void SelectStored(QComboBox* box, const char* name) {
+    std::int32_t stored = 0;
+    const bool read = SettingDword(name, &stored, 0) == 1;
+    box->setCurrentIndex(read && stored >= 1 && stored <= box->count() ? stored - 1 : 0);
+}
+
+QString DeviceSettingName(int port) {
+    return QStringLiteral("SerialDevice%1").arg(port);
+}
+
+}  // namespace
+
+CSerialSetup::CSerialSetup(QWidget* parent) : QDialog(parent), ui(new Ui::CSerialSetup) {
+    ui->setupUi(this);
+    DoDataExchange();
+    PassEnterToDialog(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    const auto stored = LoadPortMap();
+    QStringList found;
+    for (const auto& path : ListSerialDevices()) {
+        found << QString::fromStdString(path);
+    }
+    for (int port = 1; port <= kSerialPortCount; ++port) {
+        QComboBox* box = m_cbDevice[port - 1];
+        box->addItems(found);
+        const auto it = stored.find(port);
+        const QString device = it == stored.end() ? QString() : QString::fromStdString(it->second);
+        // A device that is not there now (a pseudo-terminal, a cable that is
+        // out) stays offered as stored.
+        if (!device.isEmpty() && box->findText(device) < 0) {
+            box->addItem(device);
+        }
+        box->setCurrentIndex(box->findText(device));
+        box->setEditText(device);
+        box->lineEdit()->setPlaceholderText(QStringLiteral("/dev/ttyS%1").arg(port - 1));
+    }
+
+    connect(ui->btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_cbPort, &QComboBox::currentIndexChanged, this, &CSerialSetup::OnPortChange);
+    connect(m_cbPort, &QComboBox::editTextChanged, this, &CSerialSetup::OnPortChange);
+    connect(m_cbSpeed, &QComboBox::currentIndexChanged, this, &CSerialSetup::OnSpeedChange);
+    connect(m_cbSpeed, &QComboBox::editTextChanged, this, &CSerialSetup::OnSpeedChange);
+    SelectStored(m_cbPort, "SerialPort");
+    SelectStored(m_cbSpeed, "SerialSpeed");
+    OnPortChange();
+    OnSpeedChange();
+}
+
+CSerialSetup::~CSerialSetup() = default;
+
+void CSerialSetup::DoDataExchange() {
+    m_cbSpeed = ui->m_cbSpeed;
+    m_cbPort = ui->m_cbPort;
+    m_cbDevice = {ui->m_cbDevice1, ui->m_cbDevice2, ui->m_cbDevice3, ui->m_cbDevice4};
+}
+
+void CSerialSetup::OnPortChange() {
+    m_nPort = NamedEntry(m_cbPort) + 1;
+    UpdateOk();
+}
+
+void CSerialSetup::OnSpeedChange() {
+    m_nSpeed = NamedEntry(m_cbSpeed) + 1;
+    UpdateOk();
+}
+
+void CSerialSetup::UpdateOk() {
+    ui->btnOk->setEnabled(m_nPort != 0 && m_nSpeed != 0);
+}
+
+std::map<int, std::string> CSerialSetup::Devices() const {
+    std::map<int, std::string> devices;
+    for (int port = 1; port <= kSerialPortCount; ++port) {
+        const QString device = m_cbDevice[port - 1]->currentText().trimmed();
+        if (!device.isEmpty()) {
+            devices[port] = device.toStdString();
+        }
+    }
+    return devices;
+}
+
+std::map<int, std::string> LoadPortMap() {
+    std::map<int, std::string> devices;
+    for (int port = 1; port <= kSerialPortCount; ++port) {
+        std::string device;
+        if (SettingString(DeviceSettingName(port).toUtf8().constData(), &device, 0) == 0 &&
+            !device.empty()) {
+            devices[port] = device;
+        }
+    }
+    return devices;
+}
+
+void StorePortMap(const std::map<int, std::string>& devices) {
+    for (int port = 1; port <= kSerialPortCount; ++port) {
+        const auto it = devices.find(port);
+        std::string device = it == devices.end() ? std::string() : it->second;
+        SettingString(DeviceSettingName(port).toUtf8().constData(), &device, 1);
+    }
+}
+
+void InstallPortMap() {
+    eph_setportmap(LoadPortMap());
+}

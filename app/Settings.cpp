@@ -1,0 +1,130 @@
+#include "Settings.h"
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+#include "activity_log.h"
+#include "platform/settings_file.h"
+
+namespace {
+
+// The log lines of the store carry this source name.
+constexpr const char* kSource = "TulkDlg";
+
+// One call at a time, so that a write from the picture thread and a read on
+// the window thread never interleave on the file.
+std::mutex g_storeMutex;
+
+// The store keeps its names in lower case: that is how two spellings of one
+// name find the same value.
+QString FoldedName(const char* name) {
+    return QString::fromUtf8(name).toLower();
+}
+
+// The store's own error codes are the system's error numbers.
+int StatusCode(const QSettings& store) {
+    switch (store.status()) {
+        case QSettings::NoError:
+            return 0;
+        case QSettings::AccessError:
+            return EACCES;
+        case QSettings::FormatError:
+            return EINVAL;
+    }
+    return EIO;
+}
+
+// Opens the store, creating it when missing. 0 or the error number.
+int OpenStore(std::string* path) {
+    *path = SettingsFilePath();
+    return PrepareSettingsFile(*path);
+}
+
+// A 32-bit value as stored: what fits in 32 bits, signed or not, is taken
+// as its 32 bits; anything else is not a number the store can hand out.
+bool ToDword(const QVariant& stored, std::int32_t* value) {
+    bool ok = false;
+    const qlonglong number = stored.toString().trimmed().toLongLong(&ok);
+    if (!ok || number < std::numeric_limits<std::int32_t>::min() ||
+        number > static_cast<qlonglong>(std::numeric_limits<std::uint32_t>::max())) {
+        return false;
+    }
+    *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+    return true;
+}
+
+}  // namespace
+
+int SettingDword(const char* name, std::int32_t* value, int mode) {
+    std::lock_guard lock(g_storeMutex);
+    std::string path;
+    if (const int code = OpenStore(&path); code != 0) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "Code = %d.\n", code);
+        WriteLog(kSource, __LINE__, g_szErrorText);
+        return 0;
+    }
+    QSettings store(QString::fromStdString(path), QSettings::IniFormat);
+    if (mode == 1) {
+        store.setValue(FoldedName(name), *value);
+        store.sync();
+        if (const int code = StatusCode(store); code != 0) {
+            std::snprintf(g_szErrorText, kErrorTextSize, "write status = %d for key %s, value=%ld",
+                          code, name, static_cast<long>(*value));
+            WriteLog(kSource, __LINE__, g_szErrorText);
+            return 0;
+        }
+        return 1;
+    }
+    int code = StatusCode(store);
+    if (code == 0) {
+        const QVariant stored = store.value(FoldedName(name));
+        if (!stored.isValid()) {
+            code = ENOENT;
+        } else if (!ToDword(stored, value)) {
+            code = EINVAL;
+        }
+    }
+    if (code != 0) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "read status = %d for key %s", code, name);
+        WriteLog(kSource, __LINE__, g_szErrorText);
+        return 0;
+    }
+    return 1;
+}
+
+int SettingString(const char* name, std::string* value, int mode) {
+    std::lock_guard lock(g_storeMutex);
+    std::string path;
+    if (OpenStore(&path) != 0) {
+        return -1;
+    }
+    QSettings store(QString::fromStdString(path), QSettings::IniFormat);
+    if (mode == 0) {
+        const QVariant stored = store.value(FoldedName(name));
+        if (StatusCode(store) != 0 || !stored.isValid()) {
+            return -1;
+        }
+        // A hand-edited file may hold a list where a text was meant.
+        const QString text = stored.typeId() == QMetaType::QStringList
+                                 ? stored.toStringList().join(QLatin1Char(','))
+                                 : stored.toString();
+        const QByteArray bytes = text.toUtf8();
+        // The text ends at its first zero byte, as a text handed in does.
+        *value = std::string(bytes.constData());
+        return 0;
+    }
+    if (mode == 1) {
+        store.setValue(FoldedName(name), QString::fromUtf8(value->c_str()));
+        store.sync();
+        if (StatusCode(store) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}

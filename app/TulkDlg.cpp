@@ -1,0 +1,258 @@
+// The main window's start-up and shut-down, the quit question, dropped files
+// and the message pump.
+#include "TulkDlg.h"
+
+#include <QAbstractEventDispatcher>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QUrl>
+#include <cstdint>
+#include <mutex>
+
+#include "DialogKeys.h"
+#include "MessageBoxes.h"
+#include "SerialSetup.h"
+#include "Settings.h"
+#include "TulkState.h"
+#include "camera_ops.h"
+#include "eph.h"
+#include "ui_TulkDlg.h"
+
+namespace {
+
+// The sound trigger's level starts at its highest: nothing short of full
+// scale fires it until the user moves the slider.
+constexpr int kSoundThresholdStart = 32767;
+constexpr std::int32_t kDelayAtFirstStart = 7000;
+
+// The program's icon, drawn rather than loaded so that it needs no file: a
+// small camera.
+QIcon MakeProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(55, 58, 70));
+        p.drawRoundedRect(QRectF(0.5 * u, 4 * u, 15 * u, 10.5 * u), 2 * u, 2 * u);
+        p.drawRect(QRectF(5 * u, 2 * u, 6 * u, 3 * u));
+        p.setBrush(QColor(205, 215, 235));
+        p.drawEllipse(QPointF(8 * u, 9.25 * u), 4 * u, 4 * u);
+        p.setBrush(QColor(30, 62, 125));
+        p.drawEllipse(QPointF(8 * u, 9.25 * u), 2.25 * u, 2.25 * u);
+        p.setBrush(QColor(250, 200, 60));
+        p.drawRect(QRectF(12.5 * u, 5.25 * u, 2 * u, 1.5 * u));
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QStringList LocalFiles(const QMimeData* mime) {
+    QStringList paths;
+    if (!mime || !mime->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
+}
+
+}  // namespace
+
+CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
+    m_hIcon = MakeProgramIcon();
+    g_bConnected = 0;
+    ui->setupUi(this);
+    // A caption, a system menu, a minimise box and a close box, a task-bar
+    // button, and a size the user cannot change.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // Files dropped anywhere on the window are the window's; the fields
+    // would otherwise take them as text.
+    for (QLineEdit* field : findChildren<QLineEdit*>()) {
+        field->setAcceptDrops(false);
+    }
+    DoDataExchange();
+    PassEnterToDialog(this);
+
+    connect(ui->btnQuit, &QPushButton::clicked, this, &CTulkDlg::OnOK);
+    connect(ui->btnHelp, &QPushButton::clicked, this, &CTulkDlg::OnHelp);
+    connect(ui->btnSerialSetup, &QPushButton::clicked, this, &CTulkDlg::OnSerialSetup);
+
+    InstallMessageBoxHook(this);
+    OnInitDialog();
+}
+
+CTulkDlg::~CTulkDlg() {
+    OnDestroy();
+    InstallMessageBoxHook(nullptr);
+}
+
+void CTulkDlg::DoDataExchange() {
+    m_chkOnlyNew = ui->m_chkOnlyNew;
+    m_chkRunPreview = ui->m_chkRunPreview;
+    m_chkUseUsb = ui->m_chkUseUsb;
+    m_chkDeleteAfter = ui->m_chkDeleteAfter;
+    m_editSaveFolder = ui->m_editSaveFolder;
+    m_editShutter = ui->m_editShutter;
+    m_cbViewfinder = ui->m_cbViewfinder;
+    m_editFramesLeft = ui->m_editFramesLeft;
+    m_sliderZoom = ui->m_sliderZoom;
+    m_sliderThreshold = ui->m_sliderThreshold;
+    m_cbFocus = ui->m_cbFocus;
+    m_editPictures = ui->m_editPictures;
+    m_cbImageAdjust = ui->m_cbImageAdjust;
+    m_cbMetering = ui->m_cbMetering;
+    m_cbWhiteBalance = ui->m_cbWhiteBalance;
+    m_cbFlash = ui->m_cbFlash;
+    m_progBattery = ui->m_progBattery;
+    m_progLevel = ui->m_progLevel;
+    m_progActivity = ui->m_progActivity;
+    m_cbColourMode = ui->m_cbColourMode;
+    m_cbAperture = ui->m_cbAperture;
+    m_cbResolution = ui->m_cbResolution;
+    m_editDelay = ui->m_editDelay;
+    m_editRegister = ui->m_editRegister;
+    m_editRegValue = ui->m_editRegValue;
+    m_editAvailMem = ui->m_editAvailMem;
+    m_editZoom = ui->m_editZoom;
+    m_chkSaveEveryTime = ui->m_chkSaveEveryTime;
+    m_chkUploadFtp = ui->m_chkUploadFtp;
+    m_chkThreaded = ui->m_chkThreaded;
+}
+
+int CTulkDlg::OnInitDialog() {
+    // The lists hold their entries but show no choice until a camera says.
+    for (QComboBox* list : findChildren<QComboBox*>()) {
+        list->setCurrentIndex(-1);
+    }
+    setWindowIcon(m_hIcon);
+
+    std::int32_t value = 0;
+    m_editDelay->SetValue(SettingDword("TimerValue", &value, 0) == 1 ? value : kDelayAtFirstStart);
+    m_editRegister->SetValue(0);
+    m_editRegValue->SetValue(1);
+    m_editAvailMem->SetValue(0);
+    m_editShutter->SetValue(0);
+    m_editPictures->setText(QStringLiteral("Not connected"));
+
+    // The zoom slider's position is the zoom in tenths: 1.0 to 23.4.
+    m_sliderZoom->setRange(10, 234);
+    m_progActivity->setRange(0, 10);
+    m_progActivity->setValue(0);
+    m_progLevel->setRange(0, 0x7fff);
+    m_progLevel->setValue(0);
+    m_sliderThreshold->setRange(0, 32767);
+    m_sliderThreshold->setValue(kSoundThresholdStart);
+
+    if (SettingDword("ThreadedComms", &value, 0) == 1) {
+        g_bThreadedComms = value;
+        m_chkThreaded->setChecked(value != 0);
+    }
+    g_bTimeLapseRunning = 0;
+    // g_bUseUsb follows the box only when a connection is made.
+    if (SettingDword("UseUSB", &value, 0) == 1) {
+        m_chkUseUsb->setChecked(value != 0);
+    }
+    if (SettingDword("OnlyNEW", &value, 0) == 1) {
+        m_chkOnlyNew->setChecked(value != 0);
+        g_bOnlyNew = value;
+    }
+    InstallPortMap();
+
+    adjustSize();
+    if (const QScreen* screen = this->screen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    return 1;
+}
+
+void CTulkDlg::OnOK() {
+    if (AreYouSure() == 1) {
+        QDialog::accept();
+    }
+}
+
+void CTulkDlg::done(int result) {
+    OnDestroy();
+    QDialog::done(result);
+}
+
+void CTulkDlg::OnDestroy() {
+    if (m_bDestroyed) {
+        return;
+    }
+    m_bDestroyed = true;
+    std::int32_t value = m_chkUseUsb->isChecked() ? 1 : 0;
+    SettingDword("UseUSB", &value, 1);
+    value = m_chkOnlyNew->isChecked() ? 1 : 0;
+    SettingDword("OnlyNew", &value, 1);
+    value = m_chkThreaded->isChecked() ? 1 : 0;
+    SettingDword("ThreadedComms", &value, 1);
+
+    if (g_bConnected) {
+        std::lock_guard lock(LinkLock());
+        if (g_iob) {
+            eph_close(g_iob, 1);
+            eph_free(g_iob);
+            g_iob = nullptr;
+        }
+        g_bConnected = 0;
+    }
+}
+
+void CTulkDlg::OnHelp() {
+    AskUser(this, BoxQuestion{QStringLiteral("Tulk"), QStringLiteral("No help file is installed."),
+                              QMessageBox::Information, QMessageBox::Ok});
+}
+
+void CTulkDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CTulkDlg::dragMoveEvent(QDragMoveEvent* event) {
+    if (!LocalFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CTulkDlg::dropEvent(QDropEvent* event) {
+    const QStringList paths = LocalFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit filesDropped(paths);
+}
+
+int PumpWaitingMessage() {
+    if (QCoreApplication::closingDown()) {
+        return 0;
+    }
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) {
+        return 0;
+    }
+    return dispatcher->processEvents(QEventLoop::AllEvents) ? 1 : 0;
+}
