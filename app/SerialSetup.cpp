@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "DialogKeys.h"
 #include "Settings.h"
 #include "eph.h"
 #include "platform/serial_devices.h"
@@ -48,7 +47,6 @@ QString DeviceSettingName(int port) {
 CSerialSetup::CSerialSetup(QWidget* parent) : QDialog(parent), ui(new Ui::CSerialSetup) {
     ui->setupUi(this);
     DoDataExchange();
-    PassEnterToDialog(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);

@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <mutex>
 
-#include "DialogKeys.h"
 #include "MessageBoxes.h"
 #include "SerialSetup.h"
 #include "Settings.h"
@@ -91,7 +90,6 @@ CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
         field->setAcceptDrops(false);
     }
     DoDataExchange();
-    PassEnterToDialog(this);
 
     connect(ui->btnQuit, &QPushButton::clicked, this, &CTulkDlg::OnOK);
     connect(ui->btnHelp, &QPushButton::clicked, this, &CTulkDlg::OnHelp);

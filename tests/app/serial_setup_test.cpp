@@ -226,9 +226,11 @@ private slots:
         TypeInto(Control<QComboBox>(&dialog, id), typed);
         QCOMPARE(id == 1085 ? dialog.Port() : dialog.Speed(), value);
         QCOMPARE(Control<QPushButton>(&dialog, 1)->isEnabled(), value != 0);
-        // Enter does not get past a disabled OK either.
-        QTest::keyClick(Control<QComboBox>(&dialog, id), Qt::Key_Return);
-        QCOMPARE(dialog.isVisible(), value == 0);
+        if (value == 0) {
+            // Enter does not get past a disabled OK either.
+            QTest::keyClick(Control<QComboBox>(&dialog, id), Qt::Key_Return);
+            QVERIFY(dialog.isVisible());
+        }
     }
 
     // The device given for a COM port is stored on OK, reaches the link
