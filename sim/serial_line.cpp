@@ -53,6 +53,7 @@ std::string SerialLine::start() {
     session_.reset();
     lastByte_ = Clock::now();
     lineFreeAt_ = Clock::time_point{};
+    lastWriteAt_ = Clock::time_point{};
     thread_ = std::thread([this] { serve(); });
     return pty_.slavePath;
 }
@@ -211,17 +212,34 @@ void SerialLine::writeLocked(const Bytes& bytes, long bps) {
     // its last byte would have left a real UART, about a millisecond apart.
     const nanoseconds perByte(10'000'000'000LL / bps);
     const std::size_t piece = static_cast<std::size_t>(std::clamp(bps / 10000, 1L, 64L));
+    lineFreeAt_ = lineStart(Clock::now());
     for (std::size_t done = 0; done < bytes.size() && !stopping_;) {
         const std::size_t k = std::min(piece, bytes.size() - done);
-        lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + perByte * static_cast<long long>(k);
+        // Runs on from the schedule, never from the clock: a sleep that wakes
+        // late delays this piece only, not every piece after it.
+        lineFreeAt_ += perByte * static_cast<long long>(k);
         // In slices, so that stop() is not kept waiting at very low speeds.
         while (!stopping_ && Clock::now() < lineFreeAt_)
             std::this_thread::sleep_for(
                 std::min<nanoseconds>(lineFreeAt_ - Clock::now(), milliseconds(50)));
-        if (!writeSome(bytes.data() + done, k))
+        const bool written = writeSome(bytes.data() + done, k);
+        lastWriteAt_ = Clock::now();
+        if (!written)
             return;
         done += k;
     }
+}
+
+Clock::time_point SerialLine::lineStart(Clock::time_point now) const {
+    if (now - lastWriteAt_ >= kStreamingGap)
+        return std::max(lineFreeAt_, now);  // a real pause: the line was idle
+    // The host answered what we sent a moment ago. It saw our last piece
+    // late by as much as that piece's sleep overshot, so its answer came
+    // late by as much too: give that back, or every packet of a transfer
+    // would add it. What the host itself took to answer stays on the line.
+    const nanoseconds late =
+        std::clamp<nanoseconds>(lastWriteAt_ - lineFreeAt_, nanoseconds::zero(), kStreamingGap);
+    return std::max(lineFreeAt_, now - late);
 }
 
 }  // namespace camsim

@@ -41,6 +41,9 @@ private:
     void complete(bool signOff) override;
 
     static constexpr long kWakeSpeed = 19200;
+    // A line quiet for longer than this has paused; shorter, it is streaming
+    // (the host answering a packet, the next packet of a transfer).
+    static constexpr std::chrono::milliseconds kStreamingGap{3};
 
     void serve();
     int pollTimeout(Clock::time_point now) const;
@@ -53,6 +56,8 @@ private:
     void writeThenSwitch(const Bytes& bytes, long newSpeed);
     // Paced at bps when bps > 0; the caller holds writeMu_.
     void writeLocked(const Bytes& bytes, long bps);
+    // Where on the line a paced write that starts now begins; writeMu_ held.
+    Clock::time_point lineStart(Clock::time_point now) const;
     bool writeSome(const std::uint8_t* bytes, std::size_t n);
 
     CameraState& state_;
@@ -70,8 +75,10 @@ private:
     // Owned by the serving thread.
     wire::StreamParser parser_;
     Clock::time_point lastByte_;
-    // Guarded by writeMu_: when the line has sent everything written so far.
+    // Guarded by writeMu_: when the line has sent everything written so far
+    // (on the paced schedule), and when the last piece was actually written.
     Clock::time_point lineFreeAt_;
+    Clock::time_point lastWriteAt_;
 };
 
 }  // namespace camsim

@@ -212,5 +212,37 @@ TEST_F(LineSpeedTest, PacedTransfersAtEachSpeedArriveWhole) {
     }
 }
 
+// The paced schedule runs on across packets when the host answers at once,
+// and starts afresh after a pause; either way no byte is lost or moved.
+TEST_F(LineSpeedTest, PacedPacketsArriveWholeAfterQuickAndSlowAnswers) {
+    cam.setPacing(true);
+    cam.setMaxPacket(300);
+    switchTo(5, 115200);
+    const Bytes data = pattern(1400, 5);  // five packets, the last one short
+    cam.setData(14, data);
+    cam.repeatNext(1);  // the first packet twice, back to back
+    host->writeCommand({4, 14});
+    Bytes got;
+    for (std::uint8_t seq = 0; seq < 5; ++seq) {
+        SCOPED_TRACE(int(seq));
+        auto p = host->readPacket();
+        ASSERT_TRUE(p);
+        EXPECT_TRUE(p->sumOk);
+        EXPECT_EQ(p->seq, seq);
+        if (seq == 0) {
+            auto copy = host->readPacket();
+            ASSERT_TRUE(copy);
+            EXPECT_EQ(copy->payload, p->payload);
+            host->writeByte(kAck);
+        }
+        got.insert(got.end(), p->payload.begin(), p->payload.end());
+        if (seq % 2 == 1)
+            std::this_thread::sleep_for(20ms);  // a real pause before this answer
+        host->writeByte(kAck);
+    }
+    EXPECT_EQ(got, data);
+    EXPECT_TRUE(host->quietFor(100ms));
+}
+
 }  // namespace
 }  // namespace simtest
