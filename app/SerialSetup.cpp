@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "Settings.h"
+#include "WidgetTools.h"
 #include "eph.h"
 #include "platform/serial_devices.h"
 #include "ui_SerialSetup.h"
@@ -83,7 +84,12 @@ CSerialSetup::CSerialSetup(QWidget* parent) : QDialog(parent), ui(new Ui::CSeria
     OnSpeedChange();
 }
 
-CSerialSetup::~CSerialSetup() = default;
+CSerialSetup::~CSerialSetup() {
+    // The base class hides the dialog after this part of it is gone; the
+    // focus leaving a list then completes its text, which must not reach
+    // the handlers here any more.
+    DisconnectChildren(this);
+}
 
 void CSerialSetup::DoDataExchange() {
     m_cbSpeed = ui->m_cbSpeed;

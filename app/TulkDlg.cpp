@@ -23,6 +23,7 @@
 #include "SerialSetup.h"
 #include "Settings.h"
 #include "TulkState.h"
+#include "WidgetTools.h"
 #include "camera_ops.h"
 #include "eph.h"
 #include "ui_TulkDlg.h"
@@ -102,6 +103,10 @@ CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
 CTulkDlg::~CTulkDlg() {
     OnDestroy();
     InstallMessageBoxHook(nullptr);
+    // The base class hides the window after this part of it is gone, and the
+    // controls' signals that raises (a list completing its text as it loses
+    // the focus) must not reach the handlers here.
+    DisconnectChildren(this);
 }
 
 void CTulkDlg::DoDataExchange() {
