@@ -108,7 +108,8 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
     }
     const long transfer = static_cast<long>(thumbLength) + picture;
 
-    unsigned long stamp = 0;
+    // The camera's time stamp is 32 bits; all bits set means unknown.
+    std::uint32_t stamp = 0;
     if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
         return -1;
     }
@@ -125,7 +126,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
         }
         if (picture == s) {
             stamp = summary.data[20] | (summary.data[21] << 8) | (summary.data[22] << 16) |
-                    (static_cast<unsigned long>(summary.data[23]) << 24);
+                    (static_cast<std::uint32_t>(summary.data[23]) << 24);
         } else {
             debugf(
                 "uh-oh, size of frame in reg12 (%ld) does not match size field from picture "
@@ -134,7 +135,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
         }
     }
     tzset();
-    debugf("got timestamp from reg47: %lu , %s\n", stamp,
+    debugf("got timestamp from reg47: %lu , %s\n", static_cast<unsigned long>(stamp),
            ctimeText(static_cast<std::time_t>(stamp)).c_str());
 
     const long size = DownloadBufferSize(transfer);
@@ -157,7 +158,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
         // allocator left there.
         const unsigned char* segment = data.data;
         long segmentLength = received;
-        stamp = static_cast<unsigned long>(-1);
+        stamp = 0xFFFFFFFFu;
         if (FindJpegApp12(&segment, &segmentLength) == 0) {
             const char* value =
                 FindKeyValue("TimeDate", reinterpret_cast<const char*>(segment), segmentLength);
@@ -167,11 +168,11 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
                 const long offset = value - reinterpret_cast<const char*>(segment);
                 std::string text(value, static_cast<std::size_t>(segmentLength - offset));
                 if (std::sscanf(text.c_str(), "%lu", &parsed) == 1) {
-                    stamp = parsed;
+                    stamp = static_cast<std::uint32_t>(parsed);
                 }
             }
         }
-        debugf("got timestamp from file: %lu\n", stamp);
+        debugf("got timestamp from file: %lu\n", static_cast<unsigned long>(stamp));
     }
     debugf("taken %s\n", ctimeText(static_cast<std::time_t>(stamp)).c_str());
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "eph.h"
@@ -103,17 +104,24 @@ int usb_readthreaded(UsbDevice* device, unsigned char* buffer, int count, int* g
         std::atomic<bool> cancel{false};
     } request;
     const int limit = timeout_ms > 0x7FFFFFFFul ? 0x7FFFFFFF : static_cast<int>(timeout_ms);
-    std::thread reader([&] {
-        std::uint32_t n = 0;
-        const bool ok = usbdev_read(device, buffer, static_cast<std::uint32_t>(count), &n, limit,
-                                    &request.cancel);
-        std::lock_guard lock(request.mutex);
-        request.ok = ok;
-        request.error = sys_lasterror();
-        request.got = n;
-        request.done = true;
-        request.finished.notify_one();
-    });
+    std::thread reader;
+    try {
+        reader = std::thread([&] {
+            std::uint32_t n = 0;
+            const bool ok = usbdev_read(device, buffer, static_cast<std::uint32_t>(count), &n,
+                                        limit, &request.cancel);
+            std::lock_guard lock(request.mutex);
+            request.ok = ok;
+            request.error = sys_lasterror();
+            request.got = n;
+            request.done = true;
+            request.finished.notify_one();
+        });
+    } catch (const std::system_error& e) {
+        // No thread to be had: the read did not happen.
+        sys_setlasterror(e.code().value());
+        return 0;
+    }
     bool late = false;
     {
         std::unique_lock lock(request.mutex);

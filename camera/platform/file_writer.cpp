@@ -1,12 +1,14 @@
 #include "platform/file_writer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
+#include <random>
 
 #include "platform/last_error.h"
 
@@ -20,27 +22,33 @@ bool FileWriter::open() {
     const auto slash = path_.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    // Hidden, so that a half-written picture never looks like one.
-    std::string pattern = folder + "." + name + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = mkstemp(buffer.data());
+    // Hidden, so that a half-written picture never looks like one; created
+    // with the usual permissions, which the process's umask trims.
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    int fd = -1;
+    std::string temp;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x%04x", random(), counter++ & 0xFFFF);
+        temp = folder + "." + name + suffix;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     if (fd < 0) {
         sys_setlasterror(errno);
         return false;
     }
-    // mkstemp makes the file private; a picture gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         sys_setlasterror(errno);
         ::close(fd);
-        ::unlink(buffer.data());
+        ::unlink(temp.c_str());
         return false;
     }
-    temp_ = buffer.data();
+    temp_ = temp;
     return true;
 }
 

@@ -19,6 +19,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::uint64_t kLongestWriteMs = 60000;
+
 // termios has no time-outs of the kind the link expects, so the port keeps
 // them here, per open descriptor.
 std::mutex g_timeoutsMutex;
@@ -101,6 +103,11 @@ bool serial_close(int fd) {
     {
         std::lock_guard lock(g_timeoutsMutex);
         g_timeouts.erase(fd);
+    }
+    // The exclusive mode outlives the descriptor while the terminal's other
+    // side stays open: give the port back to others.
+    if (isatty(fd)) {
+        ioctl(fd, TIOCNXCL);
     }
     if (::close(fd) != 0) {
         return fail();
@@ -263,8 +270,13 @@ bool serial_read(int fd, unsigned char* buffer, std::uint32_t count, std::uint32
 bool serial_write(int fd, const unsigned char* data, std::uint32_t count, std::uint32_t* written) {
     *written = 0;
     const eph_commtimeouts t = timeoutsOf(fd);
-    const std::uint64_t totalMs =
+    std::uint64_t totalMs =
         std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
+    if (totalMs == 0) {
+        // No write time-out set: a port that never drains must still not
+        // hold the link, and with it the window, for ever.
+        totalMs = kLongestWriteMs;
+    }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
     while (*written < count) {
         const ssize_t n = ::write(fd, data + *written, count - *written);
@@ -278,7 +290,7 @@ bool serial_write(int fd, const unsigned char* data, std::uint32_t count, std::u
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             return fail();
         }
-        const int ready = waitReady(fd, POLLOUT, totalMs ? &deadline : nullptr);
+        const int ready = waitReady(fd, POLLOUT, &deadline);
         if (ready < 0) {
             return fail();
         }

@@ -234,7 +234,11 @@ bool libusbRead(UsbDevice* device, unsigned char* buffer, std::uint32_t count, s
     const unsigned wait = timeout_ms < 0 ? 0u : (timeout_ms == 0 ? 1u : unsigned(timeout_ms));
     const int rc =
         libusb_bulk_transfer(device->handle, device->in, buffer, static_cast<int>(count), &n, wait);
-    if (rc == 0 || (rc == LIBUSB_ERROR_TIMEOUT && n > 0)) {
+    // A transfer cut short by the time-out is taken only when it holds the
+    // whole packet its header announces; otherwise the camera repeats it.
+    const bool whole =
+        rc == LIBUSB_ERROR_TIMEOUT && n >= 6 && n == 6 + (buffer[2] | (buffer[3] << 8));
+    if (rc == 0 || whole) {
         *got = static_cast<std::uint32_t>(n);
         return true;
     }
@@ -267,7 +271,16 @@ void usbdev_close(UsbDevice* device) {
 
 bool usbdev_write(UsbDevice* device, const unsigned char* data, std::uint32_t count) {
     if (device->socket >= 0) {
-        const ssize_t n = ::send(device->socket, data, count, MSG_NOSIGNAL);
+        pollfd p{device->socket, POLLOUT, 0};
+        int ready = 0;
+        do {
+            ready = ::poll(&p, 1, static_cast<int>(kWriteTimeoutMs));
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            sys_setlasterror(ready == 0 ? ETIMEDOUT : errno);
+            return false;
+        }
+        const ssize_t n = ::send(device->socket, data, count, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             sys_setlasterror(errno);
             return false;

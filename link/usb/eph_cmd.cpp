@@ -31,10 +31,13 @@ bool repeatable(int status) {
 // Writes one packet and waits for its ACK, writing it again while the camera
 // refuses it or stays silent. The repetitions are counted in *repetitions,
 // which a multi-packet transfer shares among its packets.
+// A packet that could not be written ends the exchange at once with -1 and
+// sets *writeFailed: no repetitions, and no report of them.
 int writeAcked(eph_iob* iob, int type, int subtype, const unsigned char* payload, long length,
-               int* repetitions) {
+               int* repetitions, bool* writeFailed) {
     for (;;) {
         if (eph_writepkt(iob, type, subtype, payload, length) != 0) {
+            *writeFailed = true;
             return -1;
         }
         const int status = eph_waitack(iob, kAckTimeout);
@@ -48,8 +51,10 @@ int writeAcked(eph_iob* iob, int type, int subtype, const unsigned char* payload
 
 int writeCommand(eph_iob* iob, const unsigned char* payload, long length, const char* name) {
     int repetitions = 0;
-    const int status = writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload, length, &repetitions);
-    if (repetitions == kMaxRepetitions) {
+    bool writeFailed = false;
+    const int status =
+        writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload, length, &repetitions, &writeFailed);
+    if (!writeFailed && repetitions == kMaxRepetitions) {
         eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on %s", name);
     }
     return status;
@@ -91,12 +96,13 @@ int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count) {
         std::memcpy(payload.data() + 2, args, static_cast<std::size_t>(count));
     }
     int repetitions = 0;
+    bool writeFailed = false;
     int status = writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload.data(),
-                            static_cast<long>(payload.size()), &repetitions);
+                            static_cast<long>(payload.size()), &repetitions, &writeFailed);
     if (status == 0) {
         status = eph_waitcomplete(iob);
     }
-    if (repetitions == kMaxRepetitions) {
+    if (!writeFailed && repetitions == kMaxRepetitions) {
         eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on action");
     }
     return status;
@@ -107,6 +113,7 @@ int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
     int repetitions = 0;
     long sent = 0;
     int status = 0;
+    bool writeFailed = false;
     std::vector<unsigned char> packet;
     while (sent < length && status == 0) {
         int type = PKT_CMD;
@@ -130,9 +137,9 @@ int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
         sent += take;
         ++sequence;
         status = writeAcked(iob, type, subtype, packet.data(), static_cast<long>(packet.size()),
-                            &repetitions);
+                            &repetitions, &writeFailed);
     }
-    if (repetitions == kMaxRepetitions) {
+    if (!writeFailed && repetitions == kMaxRepetitions) {
         eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on setvar");
     }
     if (g_bUseUsb) {
@@ -229,6 +236,9 @@ int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length) {
     long capacity = toBuffer ? *length : 0;
     const unsigned char command[2] = {0x04, static_cast<unsigned char>(reg)};
     int expected = 0;
+    // The sequence wraps after 255, so "expected is 0" does not tell the
+    // first packet: this does.
+    bool first = true;
     int repetitions = 0;
     long received = 0;
     int status = 0;
@@ -259,24 +269,24 @@ int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length) {
             into = *buffer + received;
             room = capacity - received;
         }
-        const long timeout =
-            expected == 0 && (reg == 14 || reg == 15) ? kPictureTimeout : kGetvarTimeout;
+        const long timeout = first && (reg == 14 || reg == 15) ? kPictureTimeout : kGetvarTimeout;
         unsigned char header[2] = {0, 0};
         long got = room;
         status = eph_readpkt(iob, header, into, &got, timeout);
 
-        if (repeatable(status) && expected == 0 && repetitions < kMaxRepetitions) {
+        if (repeatable(status) && first && repetitions < kMaxRepetitions) {
             ++repetitions;
             eph_writenak(iob);
             writeCommandAgain = status != -2;
             continue;
         }
-        const int previous = expected - 1;
+        const int previous = first ? -1 : (expected + 255) & 0xFF;
         if (status == 0 && (header[1] == expected || header[1] == previous)) {
             repetitions = 0;
             if (header[1] == expected) {
                 received += got;
                 expected = (expected + 1) & 0xFF;
+                first = false;
                 iob->progress_cb(static_cast<int>(received));
                 if (!toBuffer && iob->store_cb(temp.data, static_cast<int>(got)) != 0) {
                     return -1;

@@ -69,11 +69,8 @@ eph_iob* eph_open(int port, long speed) {
     }
     if (eph_initfolders(iob) != 0) {
         WriteLog("usb/eph_usb", __LINE__, "failed to initialize");
-        if (iob->port >= 0) {
-            eph_close(iob, 1);
-        } else {
-            usb_closedevice();
-        }
+        // Signed off, the camera listens for the next wake-up.
+        eph_close(iob, 1);
         eph_free(iob);
         return nullptr;
     }
