@@ -69,7 +69,7 @@ CSerialSetup::CSerialSetup(QWidget* parent) : QDialog(parent), ui(new Ui::CSeria
         }
         box->setCurrentIndex(box->findText(device));
         box->setEditText(device);
-        box->lineEdit()->setPlaceholderText(QStringLiteral("/dev/ttyS%1").arg(port - 1));
+        box->lineEdit()->setPlaceholderText(QStringLiteral("default: /dev/ttyS%1").arg(port - 1));
     }
 
     connect(ui->btnOk, &QPushButton::clicked, this, &QDialog::accept);
