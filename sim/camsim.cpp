@@ -1,7 +1,12 @@
 #include "camsim.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "picture_jpeg.h"
 #include "serial_line.h"
 #include "state.h"
 #include "usb_line.h"
@@ -100,6 +105,193 @@ void Camera::setAction(int reg, ActionHandler handler) {
 void Camera::setActionTime(std::chrono::milliseconds t) {
     std::lock_guard lock(d->state.mu);
     d->state.actionTime = t;
+}
+
+void Camera::setActionTime(int action, std::chrono::milliseconds t) {
+    std::lock_guard lock(d->state.mu);
+    d->state.actionTimes[action] = t;
+}
+
+namespace {
+
+Bytes textWithZero(const std::string& text) {
+    Bytes b(text.begin(), text.end());
+    b.push_back(0);
+    return b;
+}
+
+// Turns the store on; registers that are plain storage but that a camera
+// with pictures always has get a believable value unless they hold one.
+void enableLocked(CameraState& state) {
+    state.pictures.enable();
+    state.ints.try_emplace(PictureStore::kBattery, 85);
+    state.datas.try_emplace(PictureStore::kCameraId, textWithZero("SR981"));
+    Bytes zoom = wire::le32(10);
+    const Bytes denominator = wire::le32(10);
+    zoom.insert(zoom.end(), denominator.begin(), denominator.end());
+    state.datas.try_emplace(PictureStore::kZoom, zoom);
+}
+
+// One file of a folder being loaded.
+struct LoadedFile {
+    std::string name;
+    Bytes bytes;
+    std::uint32_t modified = 0;
+};
+
+bool isJpegName(const std::string& name) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const std::string ext : {".jpg", ".jpeg"})
+        if (lower.size() > ext.size() &&
+            lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0)
+            return true;
+    return false;
+}
+
+// Reads the whole file; false with errno set.
+bool readWhole(const std::filesystem::path& path, Bytes& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::uint8_t buf[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.insert(out.end(), buf, buf + n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed)
+        errno = EIO;
+    return !failed;
+}
+
+}  // namespace
+
+void Camera::enablePictures() {
+    std::lock_guard lock(d->state.mu);
+    enableLocked(d->state);
+}
+
+bool Camera::picturesEnabled() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.enabled();
+}
+
+int Camera::addPicture(Picture picture) {
+    std::unique_lock lock(d->state.mu);
+    enableLocked(d->state);
+    return d->state.pictures.add(std::move(picture), lock);
+}
+
+int Camera::generatePictures(int n, int width, int height) {
+    std::unique_lock lock(d->state.mu);
+    if (n < 0)
+        return -1;
+    const int held = d->state.pictures.generate(n, width, height, lock);
+    if (held >= 0)
+        enableLocked(d->state);
+    return held;
+}
+
+int Camera::loadPictures(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<fs::path> paths;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError) && isJpegName(it->path().filename().string()))
+            paths.push_back(it->path());
+    }
+    if (ec) {
+        errno = ec.value();
+        return -1;
+    }
+    std::sort(paths.begin(), paths.end());
+    // Every file is read before any is added: a folder that cannot be read
+    // whole adds nothing.
+    std::vector<LoadedFile> files;
+    for (const auto& path : paths) {
+        LoadedFile f;
+        f.name = path.filename().string();
+        if (!readWhole(path, f.bytes))
+            return -1;
+        const auto written = fs::last_write_time(path, ec);
+        if (ec) {
+            errno = ec.value();
+            return -1;
+        }
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::file_clock::to_sys(written).time_since_epoch());
+        f.modified =
+            static_cast<std::uint32_t>(std::clamp<std::int64_t>(seconds.count(), 0, 0xFFFFFFFFLL));
+        files.push_back(std::move(f));
+    }
+    std::unique_lock lock(d->state.mu);
+    enableLocked(d->state);
+    for (auto& f : files) {
+        Picture p;
+        p.taken = jpeg::timeDateOf(f.bytes).value_or(f.modified);
+        p.jpeg = std::move(f.bytes);
+        p.name = std::move(f.name);
+        d->state.pictures.add(std::move(p), lock);
+    }
+    return static_cast<int>(files.size());
+}
+
+std::vector<Picture> Camera::pictures() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.pictures();
+}
+
+std::optional<Picture> Camera::previewPicture() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.preview();
+}
+
+int Camera::selectedPicture() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.selected();
+}
+
+std::vector<std::chrono::steady_clock::time_point> Camera::snapshotTimes() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.snapshotTimes();
+}
+
+void Camera::setModel(const std::string& model) {
+    std::lock_guard lock(d->state.mu);
+    d->state.datas[PictureStore::kCameraId] = textWithZero(model);
+}
+
+void Camera::setCapacity(int pictures, std::int64_t bytes) {
+    std::lock_guard lock(d->state.mu);
+    d->state.pictures.setCapacity(pictures, bytes);
+}
+
+void Camera::setSecondCount(std::optional<std::int32_t> count) {
+    std::lock_guard lock(d->state.mu);
+    d->state.pictures.setSecondCount(count);
+}
+
+bool Camera::setSnapshotSize(int width, int height) {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.setSnapshotSize(width, height);
+}
+
+void Camera::setClockOffset(std::chrono::seconds offset) {
+    std::lock_guard lock(d->state.mu);
+    d->state.pictures.setClockOffset(offset);
+}
+
+void Camera::freezeClock(std::uint32_t reading) {
+    std::lock_guard lock(d->state.mu);
+    d->state.pictures.freezeClock(reading);
+}
+
+std::uint32_t Camera::clockNow() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.pictures.clockNow();
 }
 
 std::int32_t Camera::speedCode() const {

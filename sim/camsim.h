@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,37 @@ struct Folder {
     std::string name;
     std::int32_t pictures = 0;
     std::vector<Folder> children;
+};
+
+// A picture the camera holds. Fields left empty are the camera's to fill in
+// when the picture is added; pictures() returns them filled.
+struct Picture {
+    // The file register 14 sends, byte for byte. Empty: the camera draws a
+    // JPEG of its snapshot size (as generatePictures does).
+    Bytes jpeg;
+    // Register 79's text (the camera sends a zero byte after it). Unset: the
+    // camera's next name, "DSCN0001.JPG" counting up. Sent as it is, even
+    // when it is no fit name for a file ("../../x").
+    std::optional<std::string> name;
+    // Register 15's bytes; register 13 reads their length. Unset: the camera
+    // makes a thumbnail of an eighth of the picture's size each way (none,
+    // length 0, when it cannot decode the picture).
+    std::optional<Bytes> thumbnail;
+    // When it was taken: seconds since 1970 by the camera's clock, which has
+    // no time zone. Unset: the TimeDate in the picture's APP12 segment, else
+    // the clock's reading now.
+    std::optional<std::uint32_t> taken;
+
+    // Faults for the host's download, on this picture only.
+    //
+    // Register 47's length field says this rather than the picture's length.
+    std::optional<std::uint32_t> summaryLength;
+    // Register 12 reads 0; the summary still holds the length.
+    bool zeroLength = false;
+    // Normal: register 47 sends the 32-byte summary. Refused: reads of 47
+    // are answered with NAK. Empty: 47 sends no bytes at all.
+    enum class Summary { Normal, Refused, Empty };
+    Summary summary = Summary::Normal;
 };
 
 class Camera {
@@ -133,6 +165,99 @@ public:
     // The last code the host sent with the speed command (-1 before any). The
     // code is also stored in the register the command names.
     std::int32_t speedCode() const;
+
+    // The picture store: the camera becomes a camera with pictures. It is
+    // off until enablePictures, addPicture, generatePictures or
+    // loadPictures turns it on, and stays on; while it is off every register
+    // and action behaves as an ordinary one as described above.
+    //
+    // While it is on, the store answers these registers, whatever
+    // setInt/setData put there (getInt/getData still show only that):
+    //  4 write n: select picture n (from 1) or 0, the preview picture; any
+    //    other n is refused. Read: the selection. Adding a picture selects
+    //    it; erasing keeps the selection when the picture is still there,
+    //    else selects the last picture (0 when none is left).
+    //  10 the number of pictures (the current folder's count instead when the
+    //    camera has folders); 40 the same as 10 unless setSecondCount says
+    //  11 frames left: the capacity in pictures minus the pictures held
+    //  28 free bytes: the card's size minus every picture and thumbnail
+    //  12, 13, 14, 15, 47, 79 of the selected picture: its length, its
+    //    thumbnail's length, its bytes, its thumbnail's bytes, its summary
+    //    (32 bytes: the length in bytes 0..2 and the time stamp in bytes
+    //    20..23, both little-endian, the rest zero) and its name followed by
+    //    a zero byte. All refused while the selection names no picture.
+    // and it gives these registers a value when it is turned on, unless they
+    // have one; they remain ordinary registers that setInt/setData and the
+    // host change:
+    //  16 the battery: 85; 27 the model: "SR981" and a zero byte (setModel);
+    //  71 the zoom: numerator 10, denominator 10 (each 32-bit little-endian);
+    //     a write that is not 8 bytes or has denominator 0 is refused.
+    // Actions, after the handler set with setAction (a handler that refuses
+    // stops the action):
+    //  2 snapshot: draws a picture taken now by the camera's clock, adds it
+    //    and selects it; refused when no frame is left or it does not fit
+    //  5 preview: draws a new preview picture (160 × 120), picture 0
+    //  0 erase the last picture (refused when there is none); 1 erase all
+    //  11 store an upload: the data last written to register 29 becomes a
+    //    picture (as addPicture with only its bytes). Refused unless that
+    //    setvar came after register 32 was written with 0x05D21A3B (and no
+    //    other value since), and when no frame is left or it does not fit.
+    //    A stored upload needs arming again for the next one.
+    void enablePictures();
+    bool picturesEnabled() const;
+    // Adds a picture after the last, selects it and returns its number
+    // (from 1). Turns the store on.
+    int addPicture(Picture picture);
+    // Adds n pictures drawn by the camera, width × height pixels, taken now
+    // by its clock: real JPEG files, colour bars in an order of their own
+    // with their number written large, and right after the start-of-image
+    // marker an APP12 segment (marker 0xFF 0xEC, a big-endian length that
+    // counts itself) whose data is a title, zero bytes, then the lines
+    // "TimeDate=<taken>\n" and "Frame=<number>\n". Returns how many pictures
+    // the camera holds then, or -1 (nothing added) when n < 0 or a side is
+    // outside 1..65500. Turns the store on.
+    int generatePictures(int n, int width, int height);
+    // Adds every regular file of the folder whose name ends in ".jpg" or
+    // ".jpeg" (any case), in name order: bytes as they are, named as the
+    // file is, taken at the TimeDate of its APP12 segment, else at its
+    // modification time (seconds since 1970). Returns how many were added,
+    // or -1 with errno set (nothing added) when the folder or one of those
+    // files cannot be read. Turns the store on.
+    int loadPictures(const std::string& folder);
+    // The pictures held, first to last, with every field filled in.
+    std::vector<Picture> pictures() const;
+    // Picture 0, once a preview has been taken.
+    std::optional<Picture> previewPicture() const;
+    // The picture register 4 has selected.
+    int selectedPicture() const;
+    // When each snapshot the camera took was asked for (the action's
+    // arrival), oldest first: a time-lapse's intervals are their spacing.
+    std::vector<std::chrono::steady_clock::time_point> snapshotTimes() const;
+
+    // Register 27: the text and a zero byte. The host picks its resolution
+    // table by "SR981", "SX381" or anything else. Works with the store off.
+    void setModel(const std::string& model);
+    // Room on the card: how many pictures and bytes it takes (default 100
+    // pictures, 32 MiB). Negative values count as 0.
+    void setCapacity(int pictures, std::int64_t bytes);
+    // Register 40 reads count in place of the number of pictures; nothing:
+    // the same as register 10.
+    void setSecondCount(std::optional<std::int32_t> count);
+    // The size of snapshot pictures and of pictures added without bytes
+    // (default 640 × 480); false (no change) for a side outside 1..65500.
+    bool setSnapshotSize(int width, int height);
+    // Time the camera needs for this action before it sends the completion
+    // byte, in place of setActionTime's (a snapshot's exposure, say).
+    void setActionTime(int action, std::chrono::milliseconds t);
+
+    // The camera's clock, which has no time zone: its reading is a count of
+    // seconds since 1970 as if its wall-clock time were universal time. By
+    // default it reads the host's universal time; an offset moves it (a
+    // camera set to a local time), freezing stops it at a reading until the
+    // next setClockOffset.
+    void setClockOffset(std::chrono::seconds offset);
+    void freezeClock(std::uint32_t reading);
+    std::uint32_t clockNow() const;
 
     // A setvar whose command packet carries exactly 2046 data bytes may or may
     // not be followed by data packets, and the camera cannot tell which: it

@@ -25,6 +25,9 @@ struct Settings {
     std::optional<camsim::Folder> folders;
     bool pace = false;
     long long idleResetMs = 0;
+    std::optional<std::string> pictures;
+    long long generate = 0;
+    std::optional<std::string> model;
 };
 
 enum class Value { None, Optional, Required };
@@ -83,6 +86,25 @@ const std::vector<Option>& options() {
          [](Settings& s, const auto& v, std::string&) {
              return parseCount(*v, 86400000, s.idleResetMs);
          }},
+        {"--pictures", Value::Required, "DIR",
+         "hold the JPEG files of DIR (*.jpg, *.jpeg) as pictures, named as the files are",
+         [](Settings& s, const auto& v, std::string& why) {
+             if (v->empty()) {
+                 why = "no folder named";
+                 return false;
+             }
+             s.pictures = *v;
+             return true;
+         }},
+        {"--generate", Value::Required, "N",
+         "hold N pictures more, drawn by the camera (640x480, after those of --pictures)",
+         [](Settings& s, const auto& v, std::string&) { return parseCount(*v, 9999, s.generate); }},
+        {"--model", Value::Required, "TEXT",
+         "the camera's model text (default SR981; SX381 and others choose other tables)",
+         [](Settings& s, const auto& v, std::string&) {
+             s.model = *v;
+             return true;
+         }},
         {"--help", Value::None, nullptr, "show this text and exit",
          [](Settings& s, const auto&, std::string&) {
              s.help = true;
@@ -97,7 +119,9 @@ void usage(std::FILE* to) {
                  "usage: tulk-camsim [options]\n\n"
                  "Plays a camera on a new pseudo-terminal and/or a USB socket, and prints\n"
                  "one line per cable: \"tulk-camsim: serving serial on PATH\",\n"
-                 "\"tulk-camsim: serving usb on PATH\".\n\n");
+                 "\"tulk-camsim: serving usb on PATH\". The camera holds pictures: none\n"
+                 "until --pictures or --generate gives it some, or the controller takes\n"
+                 "or uploads them.\n\n");
     for (const auto& o : options()) {
         std::string left = o.name;
         if (o.value == Value::Required)
@@ -173,6 +197,23 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     camsim::Camera camera;
+    camera.enablePictures();
+    if (settings.model)
+        camera.setModel(*settings.model);
+    if (settings.pictures) {
+        const int loaded = camera.loadPictures(*settings.pictures);
+        if (loaded < 0) {
+            std::fprintf(stderr, "tulk-camsim: cannot load pictures from %s: %s\n",
+                         settings.pictures->c_str(), std::strerror(errno));
+            return 1;
+        }
+        if (loaded == 0) {
+            std::fprintf(stderr, "tulk-camsim: no JPEG files in %s\n", settings.pictures->c_str());
+            return 1;
+        }
+    }
+    if (settings.generate > 0)
+        camera.generatePictures(static_cast<int>(settings.generate), 640, 480);
     if (settings.folders)
         camera.setFolders(*settings.folders);
     camera.setPacing(settings.pace);

@@ -179,10 +179,15 @@ void Session::onSet(const Bytes& p, int reg) {
     if (p.size() == 6) {
         std::lock_guard lock(state_.mu);
         const std::int32_t value = wire::readLe32(&p[2]);
-        if (reg == kFolderIndex)
+        if (reg == kFolderIndex) {
             accepted = state_.folders.select(value);
-        else
-            state_.ints[reg] = value;
+        } else {
+            // The picture store judges the writes it answers (a picture
+            // selection); the value is kept either way once taken.
+            accepted = state_.pictures.writeInt(reg, value).value_or(true);
+            if (accepted)
+                state_.ints[reg] = value;
+        }
     }
     answer(accepted ? wire::kAck : wire::kNak);
 }
@@ -190,17 +195,22 @@ void Session::onSet(const Bytes& p, int reg) {
 void Session::onGetInt(const Bytes& p, int reg) {
     if (p.size() != 2 || state_.isRefused(reg))
         return answer(wire::kNak);
-    std::int32_t value = 0;
+    std::optional<std::int32_t> value = 0;
     {
         std::lock_guard lock(state_.mu);
+        const bool folders = state_.folders.present();
         if (reg == kFolderIndex)
             value = state_.folders.subfolderCount();
-        else if (reg == kNumFrames && state_.folders.present())
+        else if (reg == kNumFrames && folders)
             value = state_.folders.pictures();
+        else if (auto r = state_.pictures.readInt(reg, folders); r.kind != r.NotMine)
+            value = r.kind == r.Value ? std::optional(r.value) : std::nullopt;
         else if (auto it = state_.ints.find(reg); it != state_.ints.end())
             value = it->second;
     }
-    startOutgoing({wire::encodePacket(wire::kLastDataPacket, 0, wire::le32(value))});
+    if (!value)
+        return answer(wire::kNak);
+    startOutgoing({wire::encodePacket(wire::kLastDataPacket, 0, wire::le32(*value))});
 }
 
 void Session::onAction(const Bytes& p, int reg) {
@@ -210,12 +220,18 @@ void Session::onAction(const Bytes& p, int reg) {
         std::lock_guard lock(state_.mu);
         if (auto it = state_.actions.find(reg); it != state_.actions.end())
             handler = it->second;
-        time = state_.actionTime;
+        auto own = state_.actionTimes.find(reg);
+        time = own != state_.actionTimes.end() ? own->second : state_.actionTime;
     }
     // Called unlocked: a handler may well change the camera's registers.
     const Bytes args(p.begin() + 2, p.end());
     if (handler && !handler(args))
         return answer(wire::kNak);
+    {
+        std::unique_lock lock(state_.mu);
+        if (state_.pictures.act(reg, lock) == false)
+            return answer(wire::kNak);
+    }
     answer(wire::kAck);
     completionAt_ = Clock::now() + time;
     completionSignsOff_ = reg == kSignOff;
@@ -240,9 +256,12 @@ void Session::onSetVar(const Bytes& p, int reg, std::size_t index, std::uint64_t
     std::optional<Bytes> before;
     {
         std::lock_guard lock(state_.mu);
+        if (!state_.pictures.acceptsData(reg, data))
+            return answer(wire::kNak);
         if (auto it = state_.datas.find(reg); it != state_.datas.end())
             before = it->second;
         state_.datas[reg] = data;
+        state_.pictures.dataWritten(reg, &data);
     }
     state_.setRecordData(index, generation, data);
     if (chunk == wire::kSetVarFirstChunk) {
@@ -276,6 +295,7 @@ void Session::onData(const wire::Frame& f) {
                 state_.datas[in_.reg] = *in_.before;
             else
                 state_.datas.erase(in_.reg);
+            state_.pictures.dataWritten(in_.reg, nullptr);
         }
         state_.setRecordData(in_.recordIndex, in_.generation, {});
     }
@@ -286,6 +306,7 @@ void Session::onData(const wire::Frame& f) {
         {
             std::lock_guard lock(state_.mu);
             state_.datas[in_.reg] = in_.data;
+            state_.pictures.dataWritten(in_.reg, &in_.data);
         }
         state_.setRecordData(in_.recordIndex, in_.generation, in_.data);
         in_.active = false;
@@ -302,6 +323,8 @@ void Session::onGetVar(const Bytes& p, int reg) {
         std::lock_guard lock(state_.mu);
         if (reg == kFolderName && state_.folders.present())
             found = state_.folders.selectedName();  // none before a subfolder is selected
+        else if (auto r = state_.pictures.readData(reg); r.kind != r.NotMine)
+            found = r.kind == r.Value ? std::optional(std::move(r.value)) : std::nullopt;
         else if (auto it = state_.datas.find(reg); it != state_.datas.end())
             found = it->second;
         else

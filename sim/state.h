@@ -16,6 +16,7 @@
 
 #include "camsim.h"
 #include "folders.h"
+#include "pictures.h"
 
 namespace camsim {
 
@@ -56,6 +57,8 @@ struct CameraState {
     std::size_t maxPacket = 2048;
     std::int32_t speedCode = -1;
     FolderTree folders;
+    PictureStore pictures;
+    std::map<int, std::chrono::milliseconds> actionTimes;  // per action, over actionTime
     std::vector<Received> record;
     std::uint64_t recordGeneration = 0;  // lets a late setvar skip a cleared record
     Bytes raw;
