@@ -76,7 +76,7 @@ std::int32_t PictureStore::freeBytes() const {
     return clampToInt32(cardBytes_ - used);
 }
 
-StoreRead<std::int32_t> PictureStore::readInt(int reg, bool folders) const {
+StoreRead<std::int32_t> PictureStore::readInt(int reg) const {
     using Read = StoreRead<std::int32_t>;
     if (!enabled_)
         return Read::notMine();
@@ -86,7 +86,7 @@ StoreRead<std::int32_t> PictureStore::readInt(int reg, bool folders) const {
         case kCurrentFrame:
             return Read::of(selected_);
         case kNumFrames:
-            return folders ? Read::notMine() : Read::of(count);
+            return Read::of(count);
         case kNumFrames2:
             return Read::of(secondCount_.value_or(count));
         case kFramesLeft:

@@ -61,9 +61,9 @@ public:
     bool enabled() const { return enabled_; }
     void enable() { enabled_ = true; }
 
-    // The host's reads. Register 10 is left to the folders when the camera
-    // has them.
-    StoreRead<std::int32_t> readInt(int reg, bool folders) const;
+    // The host's reads. (A camera with folders counts its current folder's
+    // pictures in register 10; the session asks the folders first.)
+    StoreRead<std::int32_t> readInt(int reg) const;
     StoreRead<Bytes> readData(int reg) const;
     // The host's writes of an integer. Nothing when the register is an
     // ordinary one for the camera to store (the store may still take note

@@ -198,12 +198,11 @@ void Session::onGetInt(const Bytes& p, int reg) {
     std::optional<std::int32_t> value = 0;
     {
         std::lock_guard lock(state_.mu);
-        const bool folders = state_.folders.present();
         if (reg == kFolderIndex)
             value = state_.folders.subfolderCount();
-        else if (reg == kNumFrames && folders)
+        else if (reg == kNumFrames && state_.folders.present())
             value = state_.folders.pictures();
-        else if (auto r = state_.pictures.readInt(reg, folders); r.kind != r.NotMine)
+        else if (auto r = state_.pictures.readInt(reg); r.kind != r.NotMine)
             value = r.kind == r.Value ? std::optional(r.value) : std::nullopt;
         else if (auto it = state_.ints.find(reg); it != state_.ints.end())
             value = it->second;

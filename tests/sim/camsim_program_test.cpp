@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -117,13 +121,15 @@ TEST(ProgramOptions, HelpAndUnknownOptions) {
     Program help({"--help"});
     ASSERT_TRUE(help.started());
     const std::string text = help.readAll();
-    for (const char* mention : {"--help", "--serial", "--usb[=N]", "--folders=SPEC", "--pace",
-                                "NAME[:PICTURES][(ITEMS)]"})
+    for (const char* mention :
+         {"--help", "--serial", "--usb[=N]", "--folders=SPEC", "--pace", "NAME[:PICTURES][(ITEMS)]",
+          "--pictures=DIR", "--generate=N", "--model=TEXT"})
         EXPECT_NE(text.find(mention), std::string::npos) << mention;
     EXPECT_EQ(help.wait(), 0);
 
-    for (const char* bad : {"--no-such-option", "--usb=x", "--usb=100", "--pace=1", "--folders",
-                            "--folders=A(", "--idle-reset=-5"}) {
+    for (const char* bad :
+         {"--no-such-option", "--usb=x", "--usb=100", "--pace=1", "--folders", "--folders=A(",
+          "--idle-reset=-5", "--generate=x", "--generate=10000", "--pictures=", "--model"}) {
         Program prog({bad});
         ASSERT_TRUE(prog.started());
         EXPECT_EQ(prog.wait(), 2) << bad;
@@ -174,6 +180,74 @@ TEST(ProgramCables, UsbAloneServesNoTerminal) {
     prog.signal(SIGINT);
     EXPECT_EQ(prog.wait(), 0);
     EXPECT_EQ(prog.readAll(), "");  // and printed nothing more
+}
+
+// A getint or getvar over the serial line, every packet acknowledged.
+Bytes readOver(HostPort& host, const Bytes& command) {
+    host.writeCommand(command);
+    Bytes data;
+    while (auto p = host.readPacket()) {
+        EXPECT_TRUE(p->sumOk);
+        data.insert(data.end(), p->payload.begin(), p->payload.end());
+        host.writeByte(kAck);
+        if (p->type == 0x03)
+            break;
+    }
+    return data;
+}
+
+TEST(ProgramPictures, GeneratedPicturesAndModel) {
+    Program prog({"--generate=2", "--model=SX381"});
+    ASSERT_TRUE(prog.started());
+    const std::string line = prog.readLine();
+    ASSERT_EQ(line.rfind(kSerialLine, 0), 0u) << line;
+    HostPort host(line.substr(kSerialLine.size()));
+    ASSERT_TRUE(host.isOpen());
+    EXPECT_EQ(readOver(host, {1, 10}), le32(2));
+    EXPECT_EQ(readOver(host, {4, 27}), (Bytes{'S', 'X', '3', '8', '1', 0}));
+    const Bytes name = readOver(host, {4, 79});  // the newest is selected
+    EXPECT_EQ(std::string(name.begin(), name.end()), std::string("DSCN0002.JPG") + '\0');
+    const Bytes picture = readOver(host, {4, 14});
+    ASSERT_GT(picture.size(), 4u);
+    EXPECT_EQ(Bytes(picture.begin(), picture.begin() + 4), (Bytes{0xFF, 0xD8, 0xFF, 0xEC}));
+    prog.signal(SIGTERM);
+    EXPECT_EQ(prog.wait(), 0);
+}
+
+TEST(ProgramPictures, PicturesFromAFolder) {
+    char tmpl[] = "/tmp/tulk-program-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string empty = dir + "/empty";
+    ASSERT_EQ(::mkdir(empty.c_str(), 0700), 0);
+    {
+        const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
+        FILE* f = std::fopen((dir + "/holiday.jpg").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+        std::fclose(f);
+
+        Program prog({"--pictures=" + dir});
+        ASSERT_TRUE(prog.started());
+        const std::string line = prog.readLine();
+        ASSERT_EQ(line.rfind(kSerialLine, 0), 0u) << line;
+        HostPort host(line.substr(kSerialLine.size()));
+        ASSERT_TRUE(host.isOpen());
+        EXPECT_EQ(readOver(host, {1, 10}), le32(1));
+        EXPECT_EQ(readOver(host, {4, 14}), jpeg);
+        EXPECT_EQ(readOver(host, {4, 79}),
+                  (Bytes{'h', 'o', 'l', 'i', 'd', 'a', 'y', '.', 'j', 'p', 'g', 0}));
+        prog.signal(SIGTERM);
+        EXPECT_EQ(prog.wait(), 0);
+    }
+    // A folder that is missing or holds no picture is no camera to serve.
+    for (const std::string& bad : {dir + "/missing", empty}) {
+        Program prog({"--pictures=" + bad});
+        ASSERT_TRUE(prog.started());
+        EXPECT_EQ(prog.wait(), 1) << bad;
+        EXPECT_EQ(prog.readAll(), "") << bad;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
