@@ -3,6 +3,7 @@
 #include "TulkDlg.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -95,6 +96,7 @@ CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
     connect(ui->btnQuit, &QPushButton::clicked, this, &CTulkDlg::OnOK);
     connect(ui->btnHelp, &QPushButton::clicked, this, &CTulkDlg::OnHelp);
     connect(ui->btnSerialSetup, &QPushButton::clicked, this, &CTulkDlg::OnSerialSetup);
+    ConnectHandlers();
 
     InstallMessageBoxHook(this);
     OnInitDialog();
@@ -204,6 +206,8 @@ void CTulkDlg::OnDestroy() {
         return;
     }
     m_bDestroyed = true;
+    // No picture thread may outlive the link or the window it reports to.
+    StopPictureWork();
     std::int32_t value = m_chkUseUsb->isChecked() ? 1 : 0;
     SettingDword("UseUSB", &value, 1);
     value = m_chkOnlyNew->isChecked() ? 1 : 0;
@@ -219,6 +223,38 @@ void CTulkDlg::OnDestroy() {
             g_iob = nullptr;
         }
         g_bConnected = 0;
+    }
+}
+
+void CTulkDlg::ConnectHandlers() {
+    connect(ui->btnConnect, &QPushButton::clicked, this, &CTulkDlg::OnConnect);
+    connect(ui->btnTakePicture, &QPushButton::clicked, this, &CTulkDlg::OnTakePicture);
+    connect(ui->btnRunTimeLapse, &QPushButton::clicked, this, &CTulkDlg::OnRunTimeLapse);
+    connect(ui->btnStopTimeLapse, &QPushButton::clicked, this, &CTulkDlg::OnStopTimeLapse);
+    connect(ui->btnGetInfo, &QPushButton::clicked, this, &CTulkDlg::OnGetInfo);
+    connect(&m_timerTimeLapse, &QTimer::timeout, this, &CTulkDlg::TimeLapseTimerProc);
+    connect(m_chkSaveEveryTime, &QCheckBox::clicked, this, &CTulkDlg::OnSaveEveryTime);
+    connect(m_chkThreaded, &QCheckBox::clicked, this, &CTulkDlg::OnThreadedComms);
+    connect(m_editDelay, &QLineEdit::textChanged, this, &CTulkDlg::OnDelayChange);
+    OnFocusOut(m_editDelay, this, [this] { OnDelayChange(); });
+    OnFocusOut(m_editZoom, this, [this] { OnZoomEdited(); });
+    OnFocusOut(m_editShutter, this, [this] { OnShutterEdited(); });
+    connect(m_sliderZoom, &QSlider::sliderReleased, this, &CTulkDlg::OnZoomReleased);
+
+    const std::pair<QComboBox*, void (CTulkDlg::*)()> lists[] = {
+        {m_cbResolution, &CTulkDlg::OnResolutionChange},
+        {m_cbAperture, &CTulkDlg::OnApertureChange},
+        {m_cbColourMode, &CTulkDlg::OnColourModeChange},
+        {m_cbFlash, &CTulkDlg::OnFlashChange},
+        {m_cbWhiteBalance, &CTulkDlg::OnWhiteBalanceChange},
+        {m_cbImageAdjust, &CTulkDlg::OnImageAdjustChange},
+        {m_cbMetering, &CTulkDlg::OnMeteringChange},
+        {m_cbFocus, &CTulkDlg::OnFocusChange},
+        {m_cbViewfinder, &CTulkDlg::OnViewfinderChange},
+    };
+    // A choice the user makes, never one Get Info shows.
+    for (const auto& [list, handler] : lists) {
+        connect(list, &QComboBox::activated, this, handler);
     }
 }
 

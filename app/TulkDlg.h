@@ -6,7 +6,11 @@
 #include <QDialog>
 #include <QIcon>
 #include <QStringList>
+#include <QTimer>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "EditControls.h"
 
@@ -30,6 +34,40 @@ public:
     // take effect only when it is closed with OK.
     void OnSerialSetup();
 
+    // Connection.
+    void OnConnect();
+    // Shows the folder (the stored save folder when empty) and makes it the
+    // current folder.
+    void SetSaveFolder(const QString& folder);
+
+    // Picture taking and time lapse.
+    void OnTakePicture();
+    void OnRunTimeLapse();
+    void OnStopTimeLapse();
+    void OnDelayChange();
+    void OnSaveEveryTime();
+    void OnThreadedComms();
+    void RefreshCounters();
+    // What the picture thread asks of the window thread when its picture is
+    // done; only id 0 ever arrives.
+    Q_INVOKABLE void OnTimer(int id);
+
+    // The camera settings panel.
+    void OnGetInfo();
+    void OnResolutionChange();
+    void OnApertureChange();
+    void OnColourModeChange();
+    void OnFlashChange();
+    void OnWhiteBalanceChange();
+    void OnImageAdjustChange();
+    void OnMeteringChange();
+    void OnFocusChange();
+    void OnViewfinderChange();
+    void OnZoomReleased();
+    void OnZoomEdited();
+    void OnShutterEdited();
+    void RefreshZoom();
+
 signals:
     // Local files dropped on the window, in the order given.
     void filesDropped(const QStringList& paths);
@@ -46,6 +84,17 @@ private:
     int OnInitDialog();
     void OnDestroy();
     void OnHelp();
+    void ConnectHandlers();
+
+    // Timer 1's tick: one picture thread.
+    void TimeLapseTimerProc();
+    void PictureThread();
+    // Stops the time lapse and waits, keeping the window's queue moving,
+    // until no picture thread is left; the link may then be closed.
+    void StopPictureWork();
+    // Joins the picture threads that have ended.
+    void ReapPictureThreads();
+    Q_INVOKABLE void ShowWaitWindow(bool show);
 
     std::unique_ptr<Ui::CTulkDlg> ui;
     bool m_bDestroyed = false;
@@ -81,7 +130,26 @@ private:
     QCheckBox* m_chkUploadFtp = nullptr;
     QCheckBox* m_chkThreaded = nullptr;
     QIcon m_hIcon;
+
+    std::int32_t m_nTimerValue = 0;
+    QTimer m_timerTimeLapse;
+    QWidget* m_wndTakingPicture = nullptr;
+    struct PictureWorker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    std::vector<PictureWorker> m_pictureThreads;
 };
+
+// One capture: the focus mode written around the snapshot. Does nothing
+// without a connection. Safe on any thread.
+void TakePicture();
+// The camera's free memory in bytes; 0 when it cannot be read.
+std::int32_t GetAvailMemory();
+// Reads the camera's model and picks its resolution names.
+void SelectResolutionTable();
+// Sends LCDMODE with the mode's low byte.
+void SetViewfinder(int mode);
 
 // Lets the window thread handle what is waiting for it, once, so that a long
 // wait on that thread keeps the window alive. Returns non-zero when

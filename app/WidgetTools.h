@@ -1,9 +1,16 @@
 // Small helpers the windows share.
 #pragma once
 
+#include <functional>
+
 class QObject;
+class QWidget;
 
 // Cuts every connection from the owner's descendants to the owner, so that
 // signals they send while the owner's base classes tear them down find no
 // half-destroyed handler.
 void DisconnectChildren(QObject* owner);
+
+// Calls the handler every time the widget loses the keyboard focus, whether
+// its content changed or not. The handler goes with the context.
+void OnFocusOut(QWidget* widget, QObject* context, std::function<void()> handler);

@@ -1,0 +1,369 @@
+// The main window's camera settings panel: Get Info, the lists, the zoom and
+// the shutter speed.
+#include <QComboBox>
+#include <QProgressBar>
+#include <QSlider>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "TulkDlg.h"
+#include "TulkState.h"
+#include "activity_log.h"
+#include "camera_ops.h"
+#include "eph.h"
+
+namespace {
+
+void LogFormatted(int line, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogFormatted(int line, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(g_szErrorText, kErrorTextSize, format, args);
+    va_end(args);
+    WriteLog("TulkDlg", line, g_szErrorText);
+}
+
+// Selects the first entry that carries the name, without regard to case.
+// Returns where the search stopped: the entry count when nothing matched.
+int SearchList(QComboBox* list, const char* name, int* found) {
+    int position = 0;
+    const QString wanted = QString::fromUtf8(name ? name : "");
+    for (; position < list->count(); ++position) {
+        if (list->itemText(position).compare(wanted, Qt::CaseInsensitive) == 0) {
+            list->setCurrentIndex(position);
+            *found = 1;
+            break;
+        }
+    }
+    return position;
+}
+
+// A value beyond its table's end has no name; the log line shows it empty.
+const char* NameForLog(const NameTable& table, long value) {
+    const char* name = NameOfValue(table, value);
+    return name ? name : "";
+}
+
+const NameTable& ResolutionTable() {
+    const NameTable* table = g_ppResolutionNames;
+    return table ? *table : ResolutionNamesOther;
+}
+
+NameTable ResolutionLookup() {
+    NameTable table = ResolutionTable();
+    table.lookupCount = g_nResolutionNames;
+    return table;
+}
+
+}  // namespace
+
+void SelectResolutionTable() {
+    std::lock_guard lock(LinkLock());
+    std::memset(g_szCameraCode, 0, sizeof g_szCameraCode);
+    long length = kCameraCodeSize;
+    auto* buffer = static_cast<unsigned char*>(g_iob->realloc_cb(nullptr, length));
+    if (buffer) {
+        if (eph_getvar(g_iob, C990_CAMERAID, &buffer, &length) == 0) {
+            // An answer longer than the buffer is cut; the code is never
+            // longer than a few letters.
+            const long n = length < kCameraCodeSize - 1 ? length : kCameraCodeSize - 1;
+            std::memcpy(g_szCameraCode, buffer, static_cast<std::size_t>(n < 0 ? 0 : n));
+            g_szCameraCode[n < 0 ? 0 : n] = '\0';
+        }
+        g_iob->realloc_cb(buffer, 0);
+    }
+    const NameTable& table = ResolutionTableOfModel(g_szCameraCode);
+    g_ppResolutionNames = &table;
+    g_nResolutionNames = table.lookupCount;
+}
+
+void CTulkDlg::OnGetInfo() {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    SelectResolutionTable();
+    std::int32_t value = 0;
+    int position = 0;
+    int found = 0;
+    int rc = 0;
+
+    // Lists named by a value table, searched for the value's name.
+    struct NamedStep {
+        int reg;
+        QComboBox* list;
+        const NameTable* table;
+        const char* failedLine;
+        const char* notFoundLine;
+    };
+    const NameTable resolution = ResolutionLookup();
+    auto named = [&](const NamedStep& step) {
+        rc = eph_getint(g_iob, step.reg, &value);
+        if (rc == 0) {
+            position = SearchList(step.list, NameOfValue(*step.table, value), &found);
+        }
+        if (rc == -1) {
+            WriteLog("TulkDlg", __LINE__, step.failedLine);
+        }
+        if (!found) {
+            LogFormatted(__LINE__, step.notFoundLine, NameForLog(*step.table, value), position);
+        }
+        found = 0;
+    };
+    // Lines checked by -Wformat through LogFormatted's callers below.
+    named({C990_RESOLUTION, m_cbResolution, &resolution, "C990_RESOLUTION",
+           "C999_RESOLUTION: str=%s, val=%d"});
+    named({C990_APERTURE, m_cbAperture, &ApertureNames, "C990_APERTURE",
+           "C999_APERTURE: str=%s, val=%d"});
+
+    rc = eph_getint(g_iob, C990_COLOURMODE, &value);
+    if (rc == 0) {
+        if (value >= 1 && value <= 2) {
+            m_cbColourMode->setCurrentIndex(value - 1);
+        }
+        found = 1;
+    }
+    if (rc == -1) {
+        WriteLog("TulkDlg", __LINE__, "C990_COLOURMODE");
+    }
+    if (!found) {
+        LogFormatted(__LINE__, "C999_COLOURMODE: rc=%d,val=%d", rc, value);
+    }
+    found = 0;
+
+    rc = eph_getint(g_iob, C990_BATTERY, &value);
+    if (rc == 0) {
+        if (value == 0) {
+            value = 100;
+        }
+        m_progBattery->setValue(value);
+        found = 1;
+    }
+    if (rc == -1) {
+        WriteLog("TulkDlg", __LINE__, "C990_BATTERY");
+    }
+    if (!found) {
+        LogFormatted(__LINE__, "C999_BATTERY: rc=%d,val=%d", rc, value);
+    }
+    found = 0;
+
+    named({C990_FLASH, m_cbFlash, &FlashNames, "C990_FLASH", "C990_FLASH: str=%s, val=%d"});
+
+    if (eph_getint(g_iob, WHITEBAL, &value) == 0 && value != 255) {
+        position = SearchList(m_cbWhiteBalance, NameOfValue(WhiteBalanceNames, value), &found);
+    }
+
+    named({C990_IMAGEADJ, m_cbImageAdjust, &ImageAdjustNames, "C990_IMAGEADJ",
+           "C990_IMAGEADJ: str=%s, val=%d"});
+    named({C990_METERING, m_cbMetering, &MeteringNames, "C990_METERING",
+           "C990_METERING: str=%s, val=%d"});
+
+    rc = eph_getint(g_iob, C990_FOCUSMODE, &value);
+    if (rc == 0 && value <= m_cbFocus->count()) {
+        position = SearchList(m_cbFocus, NameOfValue(FocusNames, value), &found);
+    }
+    g_nFocusMode = value;
+    if (rc == -1) {
+        WriteLog("TulkDlg", __LINE__, "C990_FOCUSMODE");
+    }
+    if (!found) {
+        LogFormatted(__LINE__, "C990_FOCUSMODE: str=%s, val=%d", NameForLog(FocusNames, value),
+                     position);
+    }
+    found = 0;
+
+    m_sliderZoom->setValue(GetZoom());
+}
+
+void CTulkDlg::OnResolutionChange() {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    SelectResolutionTable();
+    const int position = m_cbResolution->currentIndex();
+    if (position < 0) {
+        return;
+    }
+    const auto value =
+        ValueOfName(ResolutionLookup(), m_cbResolution->itemText(position).toStdString());
+    if (!value) {
+        WriteLog("TulkDlg", __LINE__, "Bad res setting");
+        return;
+    }
+    if (eph_setint(g_iob, C990_RESOLUTION, *value) == -1) {
+        LogFormatted(__LINE__, "res = %d", *value);
+    }
+    RefreshCounters();
+}
+
+namespace {
+
+// The lists whose choice is the value of its name in a table.
+void WriteNamedChoice(QComboBox* list, const NameTable& table, int reg, const char* noValueLine,
+                      const char* failedLine) {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    const int position = list->currentIndex();
+    const auto value = ValueOfName(table, list->itemText(position).toStdString());
+    if (!value) {
+        std::snprintf(g_szErrorText, kErrorTextSize, noValueLine, position);
+        WriteLog("TulkDlg", __LINE__, g_szErrorText);
+        return;
+    }
+    if (eph_setint(g_iob, reg, *value) == -1) {
+        std::snprintf(g_szErrorText, kErrorTextSize, failedLine, *value);
+        WriteLog("TulkDlg", __LINE__, g_szErrorText);
+    }
+}
+
+}  // namespace
+
+void CTulkDlg::OnApertureChange() {
+    WriteNamedChoice(m_cbAperture, ApertureNames, C990_APERTURE, "APERTURE get failed (%d)",
+                     "APERTURE set failed (%d)");
+}
+
+void CTulkDlg::OnWhiteBalanceChange() {
+    WriteNamedChoice(m_cbWhiteBalance, WhiteBalanceNames, WHITEBAL, "WHITEBAL get failed (%d)",
+                     "WHITEBAL set failed (%d)");
+}
+
+void CTulkDlg::OnImageAdjustChange() {
+    WriteNamedChoice(m_cbImageAdjust, ImageAdjustNames, C990_IMAGEADJ, "IMAGEADJ get failed (%d)",
+                     "IMAGEADJ set failed (%d)");
+}
+
+void CTulkDlg::OnMeteringChange() {
+    WriteNamedChoice(m_cbMetering, MeteringNames, C990_METERING, "METERING get failed (%d)",
+                     "METERING set failed (%d)");
+}
+
+void CTulkDlg::OnFlashChange() {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    const int position = m_cbFlash->currentIndex();
+    std::int32_t value = position;
+    if (const auto named = ValueOfName(FlashNames, m_cbFlash->itemText(position).toStdString())) {
+        value = *named;
+    }
+    if (eph_setint(g_iob, C990_FLASH, value) == -1) {
+        LogFormatted(__LINE__, "FLASH set failed (%d)", value);
+    }
+}
+
+void CTulkDlg::OnColourModeChange() {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    const std::int32_t value = m_cbColourMode->currentIndex() + 1;
+    if (eph_setint(g_iob, C990_COLOURMODE, value) == -1) {
+        LogFormatted(__LINE__, "COLOURMODE set failed (%d)", value);
+    }
+}
+
+void CTulkDlg::OnFocusChange() {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    const auto named = ValueOfName(FocusNames, m_cbFocus->currentText().toStdString());
+    const std::int32_t value = named ? *named : -1;
+    if (eph_setint(g_iob, C990_FOCUSMODE, 1) == -1) {
+        return;
+    }
+    g_nFocusMode = value;
+    eph_setint(g_iob, C990_FOCUSMODE, value);
+    std::int32_t readBack = -1;
+    eph_getint(g_iob, C990_FOCUSMODE, &readBack);
+    if (readBack != value) {
+        LogFormatted(__LINE__, "FOCUSMODE set failed tried to set %d got %lu", value,
+                     static_cast<unsigned long>(static_cast<std::uint32_t>(readBack)));
+    }
+}
+
+void CTulkDlg::OnViewfinderChange() {
+    if (!g_bConnected) {
+        return;
+    }
+    const int mode = m_cbViewfinder->currentIndex() + 1;
+    if (mode >= 1 && mode <= m_cbViewfinder->count()) {
+        SetViewfinder(mode);
+    } else {
+        LogFormatted(__LINE__, "Viewfinder bad mode (%d)", mode);
+    }
+}
+
+void SetViewfinder(int mode) {
+    std::lock_guard lock(LinkLock());
+    if (!g_bConnected) {
+        return;
+    }
+    const auto arg = static_cast<unsigned char>(mode & 0xFF);
+    if (eph_action(g_iob, LCDMODE, &arg, 1) == -1) {
+        WriteLog("TulkDlg", __LINE__, "LCDMODE failed");
+    }
+}
+
+void CTulkDlg::OnShutterEdited() {
+    if (!g_bConnected) {
+        return;
+    }
+    SetShutterSpeed(m_editShutter->Value());
+}
+
+void CTulkDlg::OnZoomReleased() {
+    if (!g_bConnected) {
+        return;
+    }
+    const double zoom = m_sliderZoom->value() / 10.0;
+    if (SetZoom(zoom) != 0) {
+        WriteLog("TulkDlg", __LINE__, "zoom failed");
+    } else {
+        RefreshZoom();
+    }
+}
+
+void CTulkDlg::RefreshZoom() {
+    if (!g_bConnected) {
+        return;
+    }
+    std::lock_guard lock(LinkLock());
+    m_sliderZoom->setValue(GetZoom());
+    char text[32];
+    std::snprintf(text, sizeof text, "%3.3g", GetZoom() / 10.0);
+    m_editZoom->SetText(QString::fromLatin1(text));
+}
+
+void CTulkDlg::OnZoomEdited() {
+    double r = std::strtod(m_editZoom->GetText().toLocal8Bit().constData(), nullptr) * 10.0;
+    // "nan" is no number: it counts as the 0 of text without one.
+    if (std::isnan(r)) {
+        r = 0;
+    }
+    char text[32];
+    if (r < m_sliderZoom->minimum()) {
+        r = m_sliderZoom->minimum();
+        std::snprintf(text, sizeof text, "%3.2g", r / 10.0);
+        m_editZoom->SetText(QString::fromLatin1(text));
+    } else if (r > m_sliderZoom->maximum()) {
+        r = m_sliderZoom->maximum();
+        std::snprintf(text, sizeof text, "%3.3g", r / 10.0);
+        m_editZoom->SetText(QString::fromLatin1(text));
+    }
+    m_sliderZoom->setValue(static_cast<int>(r));
+    if (g_bConnected) {
+        SetZoom(r / 10.0);
+    }
+}
