@@ -197,13 +197,16 @@ void CTulkDlg::OnResolutionChange() {
         WriteLog("TulkDlg", __LINE__, "Bad res setting");
         return;
     }
-    if (eph_setint(g_iob, C990_RESOLUTION, *value) == -1) {
+    if (eph_setint(g_iob, C990_RESOLUTION, *value) != 0) {
         LogFormatted(__LINE__, "res = %d", *value);
     }
     RefreshCounters();
 }
 
 namespace {
+
+// A write the camera refuses (NAK, an odd reply byte) fails as surely as a
+// broken link, so every non-zero status is reported, not only -1.
 
 // The lists whose choice is the value of its name in a table.
 void WriteNamedChoice(QComboBox* list, const NameTable& table, int reg, const char* noValueLine,
@@ -219,7 +222,7 @@ void WriteNamedChoice(QComboBox* list, const NameTable& table, int reg, const ch
         WriteLog("TulkDlg", __LINE__, g_szErrorText);
         return;
     }
-    if (eph_setint(g_iob, reg, *value) == -1) {
+    if (eph_setint(g_iob, reg, *value) != 0) {
         std::snprintf(g_szErrorText, kErrorTextSize, failedLine, *value);
         WriteLog("TulkDlg", __LINE__, g_szErrorText);
     }
@@ -257,7 +260,7 @@ void CTulkDlg::OnFlashChange() {
     if (const auto named = ValueOfName(FlashNames, m_cbFlash->itemText(position).toStdString())) {
         value = *named;
     }
-    if (eph_setint(g_iob, C990_FLASH, value) == -1) {
+    if (eph_setint(g_iob, C990_FLASH, value) != 0) {
         LogFormatted(__LINE__, "FLASH set failed (%d)", value);
     }
 }
@@ -268,7 +271,7 @@ void CTulkDlg::OnColourModeChange() {
     }
     std::lock_guard lock(LinkLock());
     const std::int32_t value = m_cbColourMode->currentIndex() + 1;
-    if (eph_setint(g_iob, C990_COLOURMODE, value) == -1) {
+    if (eph_setint(g_iob, C990_COLOURMODE, value) != 0) {
         LogFormatted(__LINE__, "COLOURMODE set failed (%d)", value);
     }
 }
@@ -311,7 +314,7 @@ void SetViewfinder(int mode) {
         return;
     }
     const auto arg = static_cast<unsigned char>(mode & 0xFF);
-    if (eph_action(g_iob, LCDMODE, &arg, 1) == -1) {
+    if (eph_action(g_iob, LCDMODE, &arg, 1) != 0) {
         WriteLog("TulkDlg", __LINE__, "LCDMODE failed");
     }
 }
