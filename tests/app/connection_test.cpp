@@ -9,6 +9,7 @@
 #include <QTest>
 #include <string>
 
+#include "Demo.h"
 #include "camera_ops.h"
 #include "camera_rig.h"
 
@@ -144,6 +145,27 @@ private slots:
         rig.ConnectUsb();
         QCOMPARE(Text(rig, "m_editSaveFolder"), QString::fromStdString(gone));
         QCOMPARE(QDir::currentPath(), before);
+    }
+
+    // The demo camera answers Connect on COM1 and on USB.
+    void demoCameraAnswersBothCables() {
+        FreshHome home;
+        auto demo = std::make_unique<CDemoCamera>();
+        QCOMPARE(QString::fromStdString(demo->Error()), QString());
+        {
+            CTulkDlg window;
+            window.findChild<QAbstractButton*>("btnConnect")->click();
+            QCOMPARE(g_bConnected.load(), 1);
+            QCOMPARE(window.findChild<QLineEdit*>("m_editPictures")->text(), QString("6"));
+            window.findChild<QAbstractButton*>("m_chkUseUsb")->setChecked(true);
+            window.findChild<QAbstractButton*>("btnConnect")->click();
+            QCOMPARE(g_bConnected.load(), 1);
+            QCOMPARE(g_bUseUsb.load(), 1);
+            QCOMPARE(window.findChild<QComboBox*>("m_cbFocus")->currentText(), QString("Normal"));
+        }
+        demo.reset();
+        g_bUseUsb = 0;
+        qunsetenv("TULK_COM1");
     }
 };
 
