@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "activity_log.h"
+#include "link_buffer.h"
 #include "platform/file_writer.h"
 #include "registers.h"
 
@@ -18,22 +19,6 @@ std::recursive_mutex& LinkLock() {
 namespace {
 
 constexpr long kChunk = 2048;
-
-// A buffer from the link's allocator, as eph_getvar requires, released by
-// the same allocator.
-struct LinkBuffer {
-    explicit LinkBuffer(eph_iob* iob, long size)
-        : iob_(iob), data(static_cast<unsigned char*>(iob->realloc_cb(nullptr, size))) {}
-    ~LinkBuffer() {
-        if (data) {
-            iob_->realloc_cb(data, 0);
-        }
-    }
-    LinkBuffer(const LinkBuffer&) = delete;
-    LinkBuffer& operator=(const LinkBuffer&) = delete;
-    eph_iob* iob_;
-    unsigned char* data;
-};
 
 std::int32_t littleEndian32(const unsigned char* b) {
     return static_cast<std::int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) |

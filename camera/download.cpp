@@ -11,6 +11,7 @@
 
 #include "activity_log.h"
 #include "camera_ops.h"
+#include "link_buffer.h"
 #include "platform/debug_output.h"
 #include "platform/file_writer.h"
 #include "registers.h"
@@ -18,21 +19,6 @@
 namespace {
 
 constexpr long kSummarySize = 32;
-
-// A buffer from the link's allocator, released by it.
-struct Buffer {
-    Buffer(eph_iob* iob, long size)
-        : iob(iob), data(static_cast<unsigned char*>(iob->realloc_cb(nullptr, size))) {}
-    ~Buffer() {
-        if (data) {
-            iob->realloc_cb(data, 0);
-        }
-    }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    eph_iob* iob;
-    unsigned char* data;
-};
 
 void debugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void debugf(const char* format, ...) {
@@ -83,7 +69,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
     std::lock_guard lock(LinkLock());
     const auto started = std::chrono::steady_clock::now();
 
-    Buffer summary(iob, kSummarySize);
+    LinkBuffer summary(iob, kSummarySize);
     if (!summary.data) {
         return fail(__LINE__, "failed");
     }
@@ -139,7 +125,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
            ctimeText(static_cast<std::time_t>(stamp)).c_str());
 
     const long size = DownloadBufferSize(transfer);
-    Buffer data(iob, size > 0 ? size : 2048);
+    LinkBuffer data(iob, size > 0 ? size : 2048);
     if (!data.data) {
         std::snprintf(g_szErrorText, kErrorTextSize, "Not enough memory for %lu",
                       static_cast<unsigned long>(size));
