@@ -10,7 +10,10 @@ namespace {
 class FocusOutFilter : public QObject {
 public:
     FocusOutFilter(QObject* parent, std::function<void()> handler)
-        : QObject(parent), handler_(std::move(handler)) {}
+        : QObject(parent), handler_(std::move(handler)) {
+        setObjectName(QLatin1String(kName));
+    }
+    static constexpr const char* kName = "tulkFocusOutFilter";
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -29,6 +32,12 @@ private:
 void DisconnectChildren(QObject* owner) {
     for (QObject* child : owner->findChildren<QObject*>()) {
         QObject::disconnect(child, nullptr, owner, nullptr);
+    }
+    // A focus-out handler is a member of the owner as much as a slot is.
+    const auto filters = owner->findChildren<QObject*>(QLatin1String(FocusOutFilter::kName),
+                                                       Qt::FindDirectChildrenOnly);
+    for (QObject* filter : filters) {
+        delete filter;
     }
 }
 

@@ -6,8 +6,9 @@
 class QObject;
 class QWidget;
 
-// Cuts every connection from the owner's descendants to the owner, so that
-// signals they send while the owner's base classes tear them down find no
+// Cuts every connection from the owner's descendants to the owner, and
+// removes the focus-out handlers it installed, so that signals and events
+// they send while the owner's base classes tear them down find no
 // half-destroyed handler.
 void DisconnectChildren(QObject* owner);
 
