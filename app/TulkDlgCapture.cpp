@@ -116,9 +116,8 @@ void CTulkDlg::PictureThread() {
     QMetaObject::invokeMethod(this, "ShowWaitWindow", Qt::QueuedConnection, Q_ARG(bool, true));
     Capture();
     const auto elapsed = static_cast<unsigned long>(clock.elapsed());
-    if (g_bSaveEveryTime) {
-        // The download of the newest picture joins here once it exists.
-    }
+    // With "Save Every Time" the newest picture is to be downloaded here;
+    // until Get Last exists the box only sets g_bSaveEveryTime.
     char line[128];
     std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
                   elapsed / 1000);

@@ -66,6 +66,11 @@ NameTable ResolutionLookup() {
 void SelectResolutionTable() {
     std::lock_guard lock(LinkLock());
     std::memset(g_szCameraCode, 0, sizeof g_szCameraCode);
+    if (!g_iob) {
+        g_ppResolutionNames = &ResolutionNamesOther;
+        g_nResolutionNames = ResolutionNamesOther.lookupCount;
+        return;
+    }
     long length = kCameraCodeSize;
     auto* buffer = static_cast<unsigned char*>(g_iob->realloc_cb(nullptr, length));
     if (buffer) {

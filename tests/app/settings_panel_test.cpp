@@ -86,9 +86,17 @@ private slots:
     }
 
     // The resolution names of an unknown model name no choice.
+    void resolutionOnAnUnknownModelWritesNothing_data() {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("other") << "QX100";
+        QTest::newRow("empty") << "";
+        // Longer than the code's buffer: cut, and no known model.
+        QTest::newRow("overlong") << "SR981" + QString(5000, 'x');
+    }
     void resolutionOnAnUnknownModelWritesNothing() {
+        QFETCH(QString, model);
         CameraRig rig;
-        rig.camera.setModel("QX100");
+        rig.camera.setModel(model.toStdString());
         rig.ConnectUsb();
         rig.camera.clearRecord();
         rig.Choose("m_cbResolution", "VGA Basic");
