@@ -422,7 +422,9 @@ TEST_F(UsbTest, ReadsTimeOutWithAndWithoutAThread) {
 
         // An action that takes a while: a read that gives up before the
         // completion byte comes must not leave a reader behind that takes it.
-        cam_.setActionTime(std::chrono::milliseconds(600));
+        // Long enough that the short read below is over well before it ends,
+        // even on a loaded machine.
+        cam_.setActionTime(std::chrono::milliseconds(2000));
         const unsigned char action[] = {0x02, 2, 0};
         ASSERT_EQ(eph_writecmd(iob_, action, sizeof action), 0);
         EXPECT_EQ(eph_waitack(iob_, 1000000), 0);
