@@ -232,6 +232,12 @@ void CTulkDlg::ConnectHandlers() {
     connect(ui->btnRunTimeLapse, &QPushButton::clicked, this, &CTulkDlg::OnRunTimeLapse);
     connect(ui->btnStopTimeLapse, &QPushButton::clicked, this, &CTulkDlg::OnStopTimeLapse);
     connect(ui->btnGetInfo, &QPushButton::clicked, this, &CTulkDlg::OnGetInfo);
+    connect(ui->btnGetAllFiles, &QPushButton::clicked, this, &CTulkDlg::OnGetAllFiles);
+    connect(ui->btnGetLast, &QPushButton::clicked, this, &CTulkDlg::OnGetLast);
+    connect(ui->btnDeleteLast, &QPushButton::clicked, this, &CTulkDlg::OnDeleteLast);
+    connect(ui->btnDeleteAll, &QPushButton::clicked, this, &CTulkDlg::OnDeleteAll);
+    connect(m_chkOnlyNew, &QCheckBox::clicked, this, &CTulkDlg::OnOnlyNew);
+    OnFocusOut(m_editSaveFolder, this, [this] { OnSaveFolderEdited(); });
     connect(&m_timerTimeLapse, &QTimer::timeout, this, &CTulkDlg::TimeLapseTimerProc);
     connect(m_chkSaveEveryTime, &QCheckBox::clicked, this, &CTulkDlg::OnSaveEveryTime);
     connect(m_chkThreaded, &QCheckBox::clicked, this, &CTulkDlg::OnThreadedComms);

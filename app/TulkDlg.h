@@ -4,11 +4,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QEventLoop>
 #include <QIcon>
 #include <QStringList>
 #include <QTimer>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,6 +53,14 @@ public:
     // What the picture thread asks of the window thread when its picture is
     // done; only id 0 ever arrives.
     Q_INVOKABLE void OnTimer(int id);
+
+    // Download and erase.
+    void OnGetAllFiles();
+    void OnOnlyNew();
+    void OnGetLast();
+    void OnDeleteLast();
+    void OnDeleteAll();
+    void OnSaveFolderEdited();
 
     // The camera settings panel.
     void OnGetInfo();
@@ -95,6 +105,12 @@ private:
     // Joins the picture threads that have ended.
     void ReapPictureThreads();
     Q_INVOKABLE void ShowWaitWindow(bool show);
+    // The "Downloading Picture" window and the wait cursor of a Get All
+    // Files worker, which asks for them from its own thread.
+    Q_INVOKABLE void ShowDownloadWindow(bool show);
+    // Waits, keeping the window's queue moving, until the Get All Files
+    // worker has ended, and joins it.
+    void JoinDownloadThread(QEventLoop::ProcessEventsFlags flags);
 
     std::unique_ptr<Ui::CTulkDlg> ui;
     bool m_bDestroyed = false;
@@ -139,6 +155,9 @@ private:
         std::shared_ptr<std::atomic<bool>> ended;
     };
     std::vector<PictureWorker> m_pictureThreads;
+    QWidget* m_wndDownloading = nullptr;
+    bool m_bDownloadCursor = false;
+    std::thread m_downloadThread;
 };
 
 // One capture: the focus mode written around the snapshot. Does nothing
@@ -150,6 +169,18 @@ std::int32_t GetAvailMemory();
 void SelectResolutionTable();
 // Sends LCDMODE with the mode's low byte.
 void SetViewfinder(int mode);
+
+// Downloads the camera's newest picture into the current folder. After a
+// time-lapse picture (on the picture thread) it also erases the picture when
+// "Delete After Download" was on at the last Get Last, and only when the
+// download succeeded. Safe on any thread.
+void GetLastPicture();
+// 1 when picture index + 1 is already in the current folder under the name
+// a download would give it, else 0.
+int AlreadyDownloaded(int index);
+// The camera's name for a picture as it may be used for a file in the save
+// folder: a plain name, else empty (the caller then makes one up).
+std::string PlainPictureName(const unsigned char* bytes, long length);
 
 // Lets the window thread handle what is waiting for it, once, so that a long
 // wait on that thread keeps the window alive. Returns non-zero when

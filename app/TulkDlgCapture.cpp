@@ -116,8 +116,9 @@ void CTulkDlg::PictureThread() {
     QMetaObject::invokeMethod(this, "ShowWaitWindow", Qt::QueuedConnection, Q_ARG(bool, true));
     Capture();
     const auto elapsed = static_cast<unsigned long>(clock.elapsed());
-    // With "Save Every Time" the newest picture is to be downloaded here;
-    // until Get Last exists the box only sets g_bSaveEveryTime.
+    if (g_bSaveEveryTime) {
+        GetLastPicture();
+    }
     char line[128];
     std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
                   elapsed / 1000);
@@ -171,6 +172,7 @@ void CTulkDlg::StopPictureWork() {
             QThread::msleep(5);
         }
     }
+    JoinDownloadThread(QEventLoop::ExcludeUserInputEvents);
 }
 
 void CTulkDlg::RefreshCounters() {

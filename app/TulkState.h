@@ -20,6 +20,12 @@ extern std::atomic<int> g_bSaveEveryTime;
 extern std::atomic<std::int32_t> g_nUploadToFtp;
 // Get All Files fetches only pictures not downloaded before.
 extern std::atomic<int> g_bOnlyNew;
+// A Get All Files worker is downloading; the window waits for it to end
+// before it starts the next.
+extern std::atomic<int> g_bDownloading;
+// "Delete After Download" as the last Get Last found it: the time-lapse
+// downloads erase their picture only then.
+extern std::atomic<int> g_bDeleteAfterDownload;
 // The focus mode written back to the camera around every capture; -1 until
 // the camera has been asked.
 extern std::atomic<std::int32_t> g_nFocusMode;

@@ -1,0 +1,305 @@
+// Download and erase against the simulated camera: Get Last on the button
+// and after every time-lapse picture, Get All Files with Only New, the
+// camera's picture names that must not become file names, Delete Last and
+// Delete All Images, and the save folder field.
+#include <QDialog>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "camera_rig.h"
+#include "download.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray ToBytes(const camsim::Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+}
+
+// Every file below the folder, as paths relative to it.
+QStringList FilesBelow(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << QDir(folder).relativeFilePath(it.next());
+    }
+    files.sort();
+    return files;
+}
+
+// The file holds the picture's bytes and carries the time it was taken.
+void VerifyDownloaded(const QString& path, const camsim::Picture& picture) {
+    QCOMPARE(FileBytes(path), ToBytes(picture.jpeg));
+    long long when = 0;
+    QVERIFY(CameraTimeToLocal(*picture.taken, &when));
+    QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), when);
+}
+
+int Count(const CameraRig& rig, int command, int reg) {
+    int n = 0;
+    for (const auto& c : rig.camera.commands()) {
+        n += c.command == command && c.reg == reg ? 1 : 0;
+    }
+    return n;
+}
+int DataReads(const CameraRig& rig) {
+    return Count(rig, 4, C990_FRAMEDATA);
+}
+
+// A save folder two levels down a scratch folder, so that a name reaching
+// out of it still lands where the test can see it.
+struct SaveFolder {
+    QTemporaryDir scratch;
+    QString path = scratch.path() + "/a/b";
+    SaveFolder() { QDir().mkpath(path); }
+};
+
+void ConnectInto(CameraRig& rig, const SaveFolder& folder) {
+    std::string text = folder.path.toStdString();
+    SettingString("SaveFolder", &text, 1);
+    rig.ConnectUsb();
+    QCOMPARE(QDir::currentPath(), folder.path);
+}
+
+void WaitForGetAllFiles(CameraRig& rig) {
+    QTRY_VERIFY_WITH_TIMEOUT(g_bDownloading.load() == 0, 20000);
+    // The indicator goes when the last worker asks for it to go.
+    QTRY_VERIFY(!rig.Window().findChild<QDialog*>("IDD_DOWNLOADING") ||
+                !rig.Window().findChild<QDialog*>("IDD_DOWNLOADING")->isVisible());
+}
+
+}  // namespace
+
+class DownloadTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { g_bDeleteAfterDownload = 0; }
+
+    // Get Last on the button never erases, "Delete After Download" or not.
+    void getLastDownloadsTheNewestPicture_data() {
+        QTest::addColumn<bool>("deleteAfter");
+        QTest::newRow("keep") << false;
+        QTest::newRow("delete after") << true;
+    }
+    void getLastDownloadsTheNewestPicture() {
+        QFETCH(bool, deleteAfter);
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectInto(rig, folder);
+        rig.Find<QAbstractButton>("m_chkDeleteAfter")->setChecked(deleteAfter);
+        rig.camera.clearRecord();
+        rig.Click("btnGetLast");
+        const auto pictures = rig.camera.pictures();
+        QCOMPARE(pictures.size(), std::size_t(3));
+        QCOMPARE(FilesBelow(folder.scratch.path()), QStringList{"a/b/DSCN0003.JPG"});
+        VerifyDownloaded(folder.path + "/DSCN0003.JPG", pictures[2]);
+        QCOMPARE(Count(rig, 2, ERASELAST), 0);
+        QCOMPARE(g_bDeleteAfterDownload.load(), deleteAfter ? 1 : 0);
+    }
+
+    // Names from the camera that are no plain file name give way to the
+    // made-up name, and nothing is written outside the save folder.
+    void hostileNamesAreNotUsed_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("up two") << "../../evil.jpg";
+        QTest::newRow("up one") << "..";
+        QTest::newRow("here") << ".";
+        QTest::newRow("into a folder") << "sub/x.jpg";
+        QTest::newRow("backslash") << "..\\..\\evil.jpg";
+        QTest::newRow("absolute") << "ABSOLUTE";
+        QTest::newRow("control character") << "bad\nname.jpg";
+        QTest::newRow("empty") << "";
+    }
+    void hostileNamesAreNotUsed() {
+        QFETCH(QString, name);
+        CameraRig rig;
+        SaveFolder folder;
+        if (name == "ABSOLUTE") {
+            name = folder.scratch.path() + "/evil.jpg";
+        }
+        camsim::Picture hostile;
+        hostile.name = name.toStdString();
+        rig.camera.addPicture(hostile);
+        ConnectInto(rig, folder);
+        rig.Click("btnGetLast");
+        QCOMPARE(FilesBelow(folder.scratch.path()), QStringList{"a/b/dsn0004.jpg"});
+        VerifyDownloaded(folder.path + "/dsn0004.jpg", rig.camera.pictures()[3]);
+
+        // Get All Files names it by its number, the others by their names.
+        QFile::remove(folder.path + "/dsn0004.jpg");
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        QCOMPARE(FilesBelow(folder.scratch.path()),
+                 (QStringList{"a/b/DSCN0001.JPG", "a/b/DSCN0002.JPG", "a/b/DSCN0003.JPG",
+                              "a/b/dscn0004.jpg"}));
+        VerifyDownloaded(folder.path + "/dscn0004.jpg", rig.camera.pictures()[3]);
+    }
+
+    // A name the camera will not give makes up the name from the count.
+    void unreadableNameIsMadeUp() {
+        CameraRig rig;
+        SaveFolder folder;
+        rig.camera.setRefused(C990_FRAMENAME, true);
+        ConnectInto(rig, folder);
+        rig.Click("btnGetLast");
+        QCOMPARE(FilesBelow(folder.path), QStringList{"dsn0003.jpg"});
+        QVERIFY(LogText().contains("Failed to get name from camera"));
+    }
+
+    // The time lapse with "Save Every Time" downloads each picture; it
+    // erases it only when "Delete After Download" was on at the last Get
+    // Last, and never after a download that failed.
+    void timeLapseSavesEveryPicture_data() {
+        QTest::addColumn<bool>("deleteAfter");
+        QTest::addColumn<bool>("dataRefused");
+        QTest::newRow("keep") << false << false;
+        QTest::newRow("delete after") << true << false;
+        QTest::newRow("delete after, download fails") << true << true;
+    }
+    void timeLapseSavesEveryPicture() {
+        QFETCH(bool, deleteAfter);
+        QFETCH(bool, dataRefused);
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectInto(rig, folder);
+        rig.Find<QAbstractButton>("m_chkDeleteAfter")->setChecked(deleteAfter);
+        rig.Click("btnGetLast");
+        QVERIFY(QFile::remove(folder.path + "/DSCN0003.JPG"));
+        rig.Click("m_chkSaveEveryTime");
+        rig.camera.setRefused(C990_FRAMEDATA, dataRefused);
+        rig.camera.clearRecord();
+        rig.Find<QLineEdit>("m_editDelay")->setText("100");
+        rig.Click("btnRunTimeLapse");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.camera.snapshotTimes().size() >= 2, 10000);
+        rig.Click("btnStopTimeLapse");
+        QTRY_VERIFY(g_bTakingPicture.load() == 0);
+        const int taken = static_cast<int>(rig.camera.snapshotTimes().size());
+        const int erased = Count(rig, 2, ERASELAST);
+        const auto pictures = rig.camera.pictures();
+
+        if (dataRefused) {
+            QCOMPARE(erased, 0);
+            QCOMPARE(pictures.size(), std::size_t(3 + taken));
+            QVERIFY(FilesBelow(folder.scratch.path()).isEmpty());
+            return;
+        }
+        QCOMPARE(DataReads(rig), taken);
+        QCOMPARE(erased, deleteAfter ? taken : 0);
+        QCOMPARE(pictures.size(), std::size_t(deleteAfter ? 3 : 3 + taken));
+        QStringList expected;
+        for (int i = 0; i < taken; ++i) {
+            // Snapshot names count on from the three pictures there were.
+            expected << QString("DSCN%1.JPG").arg(4 + i, 4, 10, QChar('0'));
+        }
+        QCOMPARE(FilesBelow(folder.path), expected);
+        if (!deleteAfter) {
+            for (int i = 0; i < taken; ++i) {
+                VerifyDownloaded(folder.path + "/" + expected[i], pictures[3 + i]);
+            }
+        }
+        // Each erase follows its picture's download.
+        int downloadsSeen = 0;
+        for (const auto& c : rig.camera.commands()) {
+            if (c.command == 4 && c.reg == C990_FRAMEDATA) {
+                ++downloadsSeen;
+            } else if (c.command == 2 && c.reg == ERASELAST) {
+                QVERIFY(downloadsSeen > 0);
+                --downloadsSeen;
+            }
+        }
+    }
+
+    void getAllFilesWritesEveryPicture() {
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectInto(rig, folder);
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        const auto pictures = rig.camera.pictures();
+        QCOMPARE(FilesBelow(folder.scratch.path()),
+                 (QStringList{"a/b/DSCN0001.JPG", "a/b/DSCN0002.JPG", "a/b/DSCN0003.JPG"}));
+        for (int i = 0; i < 3; ++i) {
+            VerifyDownloaded(folder.path + QString("/DSCN000%1.JPG").arg(i + 1), pictures[i]);
+        }
+        auto* indicator = rig.Window().findChild<QDialog*>("IDD_DOWNLOADING");
+        QVERIFY(indicator);
+        QCOMPARE(indicator->windowTitle(), QString("Downloading Picture"));
+        auto* bar = Control<QProgressBar>(indicator, 1024);
+        QVERIFY(bar);
+        QCOMPARE(bar->maximum(), 0);
+        QCOMPARE(Count(rig, 2, ERASELAST) + Count(rig, 2, ERASEALL), 0);
+    }
+
+    // Only New skips the names already in the folder, whatever they hold,
+    // and fetches the rest; without it everything is fetched again.
+    void onlyNewSkipsWhatIsThere_data() {
+        QTest::addColumn<bool>("onlyNew");
+        QTest::newRow("only new") << true;
+        QTest::newRow("all") << false;
+    }
+    void onlyNewSkipsWhatIsThere() {
+        QFETCH(bool, onlyNew);
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectInto(rig, folder);
+        QFile there(folder.path + "/DSCN0002.JPG");
+        QVERIFY(there.open(QIODevice::WriteOnly));
+        there.write("not the picture");
+        there.close();
+        if (onlyNew) {
+            rig.Click("m_chkOnlyNew");
+        }
+        QCOMPARE(g_bOnlyNew.load(), onlyNew ? 1 : 0);
+        rig.camera.clearRecord();
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        const auto pictures = rig.camera.pictures();
+        QCOMPARE(DataReads(rig), onlyNew ? 2 : 3);
+        VerifyDownloaded(folder.path + "/DSCN0001.JPG", pictures[0]);
+        VerifyDownloaded(folder.path + "/DSCN0003.JPG", pictures[2]);
+        if (onlyNew) {
+            QCOMPARE(FileBytes(folder.path + "/DSCN0002.JPG"), QByteArray("not the picture"));
+        } else {
+            VerifyDownloaded(folder.path + "/DSCN0002.JPG", pictures[1]);
+        }
+    }
+
+    // A transfer the camera breaks off leaves no file, so the next Get All
+    // Files with Only New fetches the picture.
+    void failedTransferIsFetchedNextTime() {
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectInto(rig, folder);
+        rig.Click("m_chkOnlyNew");
+        rig.camera.setRefused(C990_FRAMEDATA, true);
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        QVERIFY(FilesBelow(folder.scratch.path()).isEmpty());
+        rig.camera.setRefused(C990_FRAMEDATA, false);
+        rig.camera.clearRecord();
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        QCOMPARE(DataReads(rig), 3);
+        QCOMPARE(FilesBelow(folder.path).size(), 3);
+        VerifyDownloaded(folder.path + "/DSCN0002.JPG", rig.camera.pictures()[1]);
+    }
+};
+
+QTEST_MAIN(DownloadTest)
+#include "download_test.moc"
