@@ -299,6 +299,104 @@ private slots:
         QCOMPARE(FilesBelow(folder.path).size(), 3);
         VerifyDownloaded(folder.path + "/DSCN0002.JPG", rig.camera.pictures()[1]);
     }
+    void deleteLastErasesWithoutAsking() {
+        CameraRig rig;
+        BoxRecorder boxes;
+        rig.ConnectUsb();
+        rig.camera.clearRecord();
+        rig.Click("btnDeleteLast");
+        QVERIFY(boxes.asked().isEmpty());
+        QCOMPARE(rig.Actions(ERASELAST), (std::vector<camsim::Bytes>{{0}}));
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(2));
+        QCOMPARE(rig.Find<QLineEdit>("m_editPictures")->text(), QString("2"));
+    }
+
+    void deleteLastRefusedIsLogged() {
+        CameraRig rig;
+        rig.ConnectUsb();
+        rig.camera.setAction(ERASELAST, [](const camsim::Bytes&) { return false; });
+        rig.Click("btnDeleteLast");
+        QVERIFY(LogText().contains("ERASELAST failed"));
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(3));
+    }
+
+    // Delete All Images asks once and erases only on Yes.
+    void deleteAllAsksFirst_data() {
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<int>("left");
+        QTest::newRow("yes") << QMessageBox::Yes << 0;
+        QTest::newRow("no") << QMessageBox::No << 3;
+        QTest::newRow("closed") << QMessageBox::NoButton << 3;
+    }
+    void deleteAllAsksFirst() {
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(int, left);
+        CameraRig rig;
+        BoxRecorder boxes;
+        boxes.answer(answer);
+        rig.ConnectUsb();
+        rig.camera.clearRecord();
+        rig.Click("btnDeleteAll");
+        QCOMPARE(boxes.asked().size(), 1);
+        QCOMPARE(boxes.asked()[0].text, QString("Are You Sure ?"));
+        QCOMPARE(rig.Actions(ERASEALL).size(), std::size_t(left == 0 ? 1 : 0));
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(left));
+        QCOMPARE(rig.Find<QLineEdit>("m_editPictures")->text(), QString::number(left));
+    }
+
+    // A camera without pictures: nothing is asked, erased or downloaded.
+    void emptyCameraDoesNothing() {
+        CameraRig rig;
+        SaveFolder folder;
+        BoxRecorder boxes;
+        boxes.answer(QMessageBox::Yes);
+        ConnectInto(rig, folder);
+        rig.Click("btnDeleteAll");
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(0));
+        rig.camera.clearRecord();
+        for (const char* button :
+             {"btnDeleteAll", "btnDeleteLast", "btnGetLast", "btnGetAllFiles"}) {
+            rig.Click(button);
+        }
+        WaitForGetAllFiles(rig);
+        QCOMPARE(boxes.asked().size(), 1);
+        for (const auto& c : rig.camera.commands()) {
+            QVERIFY(c.command == 1);  // the counters only
+        }
+        QVERIFY(FilesBelow(folder.scratch.path()).isEmpty());
+    }
+
+    // Without a camera the buttons do nothing at all.
+    void buttonsNeedAConnection() {
+        CameraRig rig;
+        BoxRecorder boxes;
+        boxes.answer(QMessageBox::Yes);
+        for (const char* button :
+             {"btnDeleteAll", "btnDeleteLast", "btnGetLast", "btnGetAllFiles"}) {
+            rig.Click(button);
+        }
+        QVERIFY(boxes.asked().isEmpty());
+        QCOMPARE(g_bDownloading.load(), 0);
+        QVERIFY(rig.camera.commands().empty());
+    }
+
+    // Leaving the field stores its text and moves the current folder there;
+    // a folder that does not exist is stored but leaves it where it was.
+    void saveFolderField() {
+        CameraRig rig;
+        SaveFolder folder;
+        QDir::setCurrent(folder.scratch.path());
+        rig.TypeAndLeave("m_editSaveFolder", folder.path);
+        std::string stored;
+        QCOMPARE(SettingString("SaveFolder", &stored, 0), 0);
+        QCOMPARE(QString::fromStdString(stored), folder.path);
+        QCOMPARE(QDir::currentPath(), folder.path);
+        const QString missing = folder.scratch.path() + "/missing";
+        rig.TypeAndLeave("m_editSaveFolder", missing);
+        QCOMPARE(SettingString("SaveFolder", &stored, 0), 0);
+        QCOMPARE(QString::fromStdString(stored), missing);
+        QCOMPARE(QDir::currentPath(), folder.path);
+    }
 };
 
 QTEST_MAIN(DownloadTest)
