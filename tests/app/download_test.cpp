@@ -2,6 +2,7 @@
 // and after every time-lapse picture, Get All Files with Only New, the
 // camera's picture names that must not become file names, Delete Last and
 // Delete All Images, and the save folder field.
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
@@ -396,6 +397,34 @@ private slots:
         QCOMPARE(SettingString("SaveFolder", &stored, 0), 0);
         QCOMPARE(QString::fromStdString(stored), missing);
         QCOMPARE(QDir::currentPath(), folder.path);
+    }
+    // While a worker downloads, the indicator window is up with its busy bar
+    // and the wait cursor shows; both go when the last worker ends. The
+    // camera sends at the real line rate so that a download takes a while.
+    void indicatorIsUpWhileDownloading() {
+        CameraRig rig;
+        SaveFolder folder;
+        rig.camera.addPicture(camsim::Picture{});
+        std::string text = folder.path.toStdString();
+        SettingString("SaveFolder", &text, 1);
+        // The window installs its own port map when it opens.
+        rig.Window();
+        rig.ConnectSerial();
+        QCOMPARE(g_bConnected.load(), 1);
+        rig.camera.setPacing(true);
+        QVERIFY(!QApplication::overrideCursor());
+        rig.Click("btnGetAllFiles");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.camera.selectedPicture() == 4 && g_bDownloading.load() == 1,
+                                 20000);
+        auto* indicator = rig.Window().findChild<QDialog*>("IDD_DOWNLOADING");
+        QVERIFY(indicator);
+        QTRY_VERIFY(indicator->isVisible());
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        WaitForGetAllFiles(rig);
+        QVERIFY(!indicator->isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+        VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
     }
 };
 
