@@ -426,6 +426,41 @@ private slots:
         QVERIFY(!QApplication::overrideCursor());
         VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
     }
+    // The camera falls silent part-way through a picture's data: no file is
+    // left of it, and the next Get All Files with Only New fetches it.
+    void transferBrokenOffMidwayLeavesNoFile() {
+        CameraRig rig;
+        SaveFolder folder;
+        rig.camera.addPicture(camsim::Picture{});
+        std::string text = folder.path.toStdString();
+        SettingString("SaveFolder", &text, 1);
+        rig.Window();
+        rig.ConnectSerial();
+        QCOMPARE(g_bConnected.load(), 1);
+        rig.Click("m_chkOnlyNew");
+        rig.camera.setPacing(true);
+        rig.camera.clearRecord();
+        rig.Click("btnGetAllFiles");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.camera.selectedPicture() == 4 && DataReads(rig) == 4, 20000);
+        // Let some of its data packets through first.
+        QTest::qWait(300);
+        rig.camera.setSilent(true);
+        WaitForGetAllFiles(rig);
+        QCOMPARE(FilesBelow(folder.scratch.path()),
+                 (QStringList{"a/b/DSCN0001.JPG", "a/b/DSCN0002.JPG", "a/b/DSCN0003.JPG"}));
+        rig.camera.setSilent(false);
+        rig.camera.setPacing(false);
+        rig.camera.clearRecord();
+        // The link may need a try or two to find the camera again.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                rig.Click("btnGetAllFiles");
+                WaitForGetAllFiles(rig);
+                return QFileInfo::exists(folder.path + "/DSCN0004.JPG");
+            }(),
+            30000);
+        VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
+    }
 };
 
 QTEST_MAIN(DownloadTest)
