@@ -461,6 +461,29 @@ private slots:
             30000);
         VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
     }
+    // Quitting while a worker downloads waits for it before the link is
+    // signed off.
+    void quitWaitsForTheDownload() {
+        CameraRig rig;
+        SaveFolder folder;
+        rig.camera.addPicture(camsim::Picture{});
+        std::string text = folder.path.toStdString();
+        SettingString("SaveFolder", &text, 1);
+        rig.Window();
+        rig.ConnectSerial();
+        QCOMPARE(g_bConnected.load(), 1);
+        rig.camera.setPacing(true);
+        rig.Click("btnGetAllFiles");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.camera.selectedPicture() == 4 && g_bDownloading.load() == 1,
+                                 20000);
+        rig.window.reset();
+        QCOMPARE(g_bDownloading.load(), 0);
+        QCOMPARE(g_bConnected.load(), 0);
+        const auto commands = rig.camera.commands();
+        QVERIFY(!commands.empty());
+        QCOMPARE(commands.back().reg, C990_SIGNOFF);
+        VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
+    }
 };
 
 QTEST_MAIN(DownloadTest)
