@@ -424,10 +424,10 @@ TEST_F(UsbTest, ReadsTimeOutWithAndWithoutAThread) {
         // completion byte comes must not leave a reader behind that takes it.
         // Long enough that the short read below is over well before it ends,
         // even on a loaded machine.
-        cam_.setActionTime(std::chrono::milliseconds(2000));
+        cam_.setActionTime(std::chrono::milliseconds(3000));
         const unsigned char action[] = {0x02, 2, 0};
         ASSERT_EQ(eph_writecmd(iob_, action, sizeof action), 0);
-        EXPECT_EQ(eph_waitack(iob_, 1000000), 0);
+        EXPECT_EQ(eph_waitack(iob_, 60000000), 0);
         unsigned char byte = 0;
         int gotData = 1;
         EXPECT_EQ(eph_readtimed(iob_, &byte, 1, 200000, &gotData), 0);
