@@ -90,6 +90,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // What "Upload to FTP" reads as when a time lapse or a download starts.
+    std::int32_t UploadFtpState() const;
     void DoDataExchange();
     int OnInitDialog();
     void OnDestroy();

@@ -74,7 +74,14 @@ void CTulkDlg::OnRunTimeLapse() {
         interval = kShortestInterval;
     }
     m_editDelay->SetValue(interval);
-    // Checked, and neither pressed nor focused, reads 1.
+    g_nUploadToFtp = UploadFtpState();
+    m_timerTimeLapse.start(interval);
+    g_bTimeLapseRunning = 1;
+}
+
+std::int32_t CTulkDlg::UploadFtpState() const {
+    // The check box's state word: checked, and neither pressed nor focused,
+    // reads 1.
     std::int32_t state = m_chkUploadFtp->isChecked() ? 1 : 0;
     if (m_chkUploadFtp->isDown()) {
         state |= 0x4;
@@ -82,9 +89,7 @@ void CTulkDlg::OnRunTimeLapse() {
     if (m_chkUploadFtp->hasFocus()) {
         state |= 0x8;
     }
-    g_nUploadToFtp = state;
-    m_timerTimeLapse.start(interval);
-    g_bTimeLapseRunning = 1;
+    return state;
 }
 
 void CTulkDlg::OnStopTimeLapse() {

@@ -245,15 +245,7 @@ void CTulkDlg::OnGetLast() {
     if (!g_bConnected) {
         return;
     }
-    // Checked, and neither pressed nor focused, reads 1.
-    std::int32_t state = m_chkUploadFtp->isChecked() ? 1 : 0;
-    if (m_chkUploadFtp->isDown()) {
-        state |= 0x4;
-    }
-    if (m_chkUploadFtp->hasFocus()) {
-        state |= 0x8;
-    }
-    g_nUploadToFtp = state;
+    g_nUploadToFtp = UploadFtpState();
     g_bDeleteAfterDownload = m_chkDeleteAfter->isChecked() ? 1 : 0;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     GetLastPicture();
