@@ -23,6 +23,7 @@
 #include "MessageBoxes.h"
 #include "SerialSetup.h"
 #include "Settings.h"
+#include "SplashWindow.h"
 #include "TulkState.h"
 #include "WidgetTools.h"
 #include "camera_ops.h"
@@ -105,6 +106,8 @@ CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
 CTulkDlg::~CTulkDlg() {
     OnDestroy();
     InstallMessageBoxHook(nullptr);
+    g_pSplashPicture = nullptr;
+    m_hSplashWnd.reset();
     // The base class hides the window after this part of it is gone, and the
     // controls' signals that raises (a list completing its text as it loses
     // the focus) must not reach the handlers here.
@@ -198,6 +201,9 @@ void CTulkDlg::OnOK() {
 
 void CTulkDlg::done(int result) {
     OnDestroy();
+    if (m_hSplashWnd) {
+        m_hSplashWnd->hide();
+    }
     QDialog::done(result);
 }
 
@@ -236,6 +242,11 @@ void CTulkDlg::ConnectHandlers() {
     connect(ui->btnGetLast, &QPushButton::clicked, this, &CTulkDlg::OnGetLast);
     connect(ui->btnDeleteLast, &QPushButton::clicked, this, &CTulkDlg::OnDeleteLast);
     connect(ui->btnDeleteAll, &QPushButton::clicked, this, &CTulkDlg::OnDeleteAll);
+    connect(ui->btnTakePreview, &QPushButton::clicked, this, &CTulkDlg::OnTakePreview);
+    connect(ui->btnSelectFile, &QPushButton::clicked, this, &CTulkDlg::OnSelectFile);
+    // The drop ends before the files are sent, so the file manager is not
+    // kept waiting on a long upload.
+    connect(this, &CTulkDlg::filesDropped, this, &CTulkDlg::OnDropFiles, Qt::QueuedConnection);
     connect(m_chkOnlyNew, &QCheckBox::clicked, this, &CTulkDlg::OnOnlyNew);
     OnFocusOut(m_editSaveFolder, this, [this] { OnSaveFolderEdited(); });
     connect(&m_timerTimeLapse, &QTimer::timeout, this, &CTulkDlg::TimeLapseTimerProc);

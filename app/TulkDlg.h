@@ -6,9 +6,12 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QIcon>
+#include <QImage>
+#include <QRect>
 #include <QStringList>
 #include <QTimer>
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -62,6 +65,19 @@ public:
     void OnDeleteAll();
     void OnSaveFolderEdited();
 
+    // Upload to the camera: files dropped on the window, one after the
+    // other until the first that fails, and "Select File".
+    void OnDropFiles(const QStringList& drop);
+    void OnSelectFile();
+    // The file dialog of "Select File": the chosen path, empty on Cancel.
+    QString ChooseFile();
+
+    // Preview: one, or sixteen in a row with "Run Preview".
+    void OnTakePreview();
+    // Loads the picture file and shows it in the splash window, which the
+    // first call creates.
+    void ShowSplashPicture(const QString& path);
+
     // The camera settings panel.
     void OnGetInfo();
     void OnResolutionChange();
@@ -113,6 +129,8 @@ private:
     // Waits, keeping the window's queue moving, until the Get All Files
     // worker has ended, and joins it.
     void JoinDownloadThread(QEventLoop::ProcessEventsFlags flags);
+    // Sends the drops waiting, oldest first.
+    void UploadPendingDrops();
 
     std::unique_ptr<Ui::CTulkDlg> ui;
     bool m_bDestroyed = false;
@@ -160,6 +178,14 @@ private:
     QWidget* m_wndDownloading = nullptr;
     bool m_bDownloadCursor = false;
     std::thread m_downloadThread;
+
+    bool m_bUploading = false;
+    std::deque<QStringList> m_pendingDrops;
+
+    std::unique_ptr<QImage> m_gpPicture;
+    bool m_bSplashCreated = false;
+    QRect m_rcSplash;
+    std::unique_ptr<QWidget> m_hSplashWnd;
 };
 
 // One capture: the focus mode written around the snapshot. Does nothing
@@ -183,6 +209,11 @@ int AlreadyDownloaded(int index);
 // The camera's name for a picture as it may be used for a file in the save
 // folder: a plain name, else empty (the caller then makes one up).
 std::string PlainPictureName(const unsigned char* bytes, long length);
+
+// Sends the file to the camera, which stores it as a picture: 0 when it
+// did, -1 otherwise (why goes to the activity log). On the window thread
+// the window keeps painting, with the wait cursor, but takes no input.
+int UploadFile(const std::string& path);
 
 // Lets the window thread handle what is waiting for it, once, so that a long
 // wait on that thread keeps the window alive. Returns non-zero when

@@ -1,0 +1,118 @@
+// The main window's preview: "Take A Preview" and "Run Preview" save the
+// camera's preview picture into the save folder and show it in the splash
+// window.
+#include <QApplication>
+#include <QByteArrayView>
+#include <QCheckBox>
+#include <QFile>
+#include <QImage>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "SplashWindow.h"
+#include "TulkDlg.h"
+#include "TulkState.h"
+#include "activity_log.h"
+#include "camera_ops.h"
+#include "platform/debug_output.h"
+
+namespace {
+
+constexpr int kRunPreviewPasses = 16;
+
+// A check of ShowSplashPicture that failed: a report for developers on the
+// debug channel; the caller decides whether to go on.
+void SplashAssert(const char* condition) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Assertion failed: %s\r\n", condition);
+    debug_output(line);
+}
+
+void PreviewName(char (&name)[32], int number) {
+    std::snprintf(name, sizeof name, "preview%02d.jpg", number);
+}
+
+}  // namespace
+
+void CTulkDlg::OnTakePreview() {
+    if (!g_bConnected) {
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    char name[32];
+    PreviewName(name, 0);
+    if (!m_chkRunPreview->isChecked()) {
+        SavePreviewToFile(name);
+        ShowSplashPicture(QString::fromLatin1(name));
+    } else {
+        // preview00.jpg first, then preview15.jpg down to preview01.jpg.
+        int n = kRunPreviewPasses - 1;
+        for (int pass = 0; pass < kRunPreviewPasses; ++pass) {
+            SavePreviewToFile(name);
+            ShowSplashPicture(QString::fromLatin1(name));
+            PreviewName(name, n--);
+            // The window keeps painting between pictures, but the next
+            // press waits until this run has ended.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            if (!g_bConnected || m_bDestroyed) {
+                break;
+            }
+        }
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void CTulkDlg::ShowSplashPicture(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        SplashAssert("INVALID_HANDLE_VALUE != hFile");
+        WriteLog("TulkDlg", __LINE__, "Bad handle");
+        return;
+    }
+    const qint64 size = file.size();
+    if (size <= 0) {
+        WriteLog("TulkDlg", __LINE__, "File size is < 1");
+        return;
+    }
+    std::vector<unsigned char> block;
+    try {
+        block.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        SplashAssert("NULL != hGlobal");
+        WriteLog("TulkDlg", __LINE__, "Alloc failed");
+        return;
+    } catch (const std::length_error&) {
+        SplashAssert("NULL != hGlobal");
+        WriteLog("TulkDlg", __LINE__, "Alloc failed");
+        return;
+    }
+    const qint64 read = file.read(reinterpret_cast<char*>(block.data()), size);
+    file.close();
+    if (read != size) {
+        SplashAssert("FALSE != bRead");
+        WriteLog("TulkDlg", __LINE__, "Read was < 1");
+        return;
+    }
+
+    m_gpPicture.reset();
+    auto picture = std::make_unique<QImage>();
+    if (picture->loadFromData(QByteArrayView(block.data(), static_cast<qsizetype>(block.size()))) &&
+        !picture->isNull()) {
+        m_gpPicture = std::move(picture);
+    } else {
+        SplashAssert("SUCCEEDED(hr) && m_gpPicture");
+        WriteLog("TulkDlg", __LINE__, " Load picture failed");
+    }
+    g_pSplashPicture = m_gpPicture.get();
+
+    if (!m_bSplashCreated) {
+        m_rcSplash = QRect(0, 0, 160, 120);
+        m_hSplashWnd = std::make_unique<CSplashWindow>(m_rcSplash);
+        m_bSplashCreated = true;
+    } else {
+        m_hSplashWnd->update(m_rcSplash);
+    }
+    m_hSplashWnd->show();
+    m_hSplashWnd->repaint();
+}

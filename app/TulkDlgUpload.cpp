@@ -1,0 +1,224 @@
+// The main window's upload: files dropped on the window and "Select File"
+// send a picture file to the camera, which stores it as a picture.
+#include <sys/stat.h>
+#include <QApplication>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QStringList>
+#include <QThread>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "MessageBoxes.h"
+#include "TulkDlg.h"
+#include "TulkState.h"
+#include "activity_log.h"
+#include "camera_ops.h"
+#include "eph.h"
+#include "platform/debug_output.h"
+
+namespace {
+
+// The file dialog shows the description; what follows it in parentheses
+// is what Qt filters by (patterns apart by blanks, not by semicolons).
+struct FileType {
+    const char* description;
+    const char* patterns;
+};
+constexpr FileType kFileTypes[] = {
+    {"Supported Files Types(*.jpg;*.tif)", "*.jpg *.tif"},
+    {"JPEG Files (*.jpg)", "*.jpg"},
+    {"TIFF (*.tif)", "*.tif"},
+};
+
+void TulkError(QWidget* owner, const char* text) {
+    AskUser(owner, BoxQuestion{QStringLiteral("Tulk Error"), QString::fromUtf8(text),
+                               QMessageBox::NoIcon, QMessageBox::Ok});
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Everything of an upload after the wait cursor: the checks, the file and
+// the link. Safe on any thread.
+int UploadFileNow(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        WriteLog("TulkDlg", __LINE__, "File doesnt exist");
+        return -1;
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        WriteLog("TulkDlg", __LINE__, path.c_str());
+        return -1;
+    }
+    const long long size = status.st_size;
+    if (size == 0) {
+        WriteLog("TulkDlg", __LINE__, "Zero length file");
+        return -1;
+    }
+    // The link sends at most what a long counts.
+    std::unique_ptr<unsigned char[]> block;
+    if (size > 0 && size <= LONG_MAX) {
+        block.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(size)]);
+    }
+    if (!block) {
+        WriteLog("TulkDlg", __LINE__, "Out of mem");
+        return -1;
+    }
+    if (std::fread(block.get(), 1, static_cast<std::size_t>(size), file.get()) !=
+        static_cast<std::size_t>(size)) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "Bad read from %s", path.c_str());
+        WriteLog("TulkDlg", __LINE__, g_szErrorText);
+        return -1;
+    }
+
+    std::lock_guard lock(LinkLock());
+    if (!g_bConnected) {
+        return -1;
+    }
+    std::int32_t avail = 0;
+    if (eph_getint(g_iob, AVAILMEM, &avail) != 0) {
+        WriteLog("TulkDlg", __LINE__, "AVAILMEM");
+        return -1;
+    }
+    // The camera counts its free memory in a signed 32-bit value; the file's
+    // size is compared whole, so a file of 2 GiB or more never passes.
+    if (static_cast<long long>(avail) < size) {
+        std::snprintf(g_szErrorText, kErrorTextSize,
+                      "upload free memory %lu less than file size%lu",
+                      static_cast<unsigned long>(static_cast<std::uint32_t>(avail)),
+                      static_cast<unsigned long>(size));
+        WriteLog("TulkDlg", __LINE__, g_szErrorText);
+        return -1;
+    }
+    if (eph_setint(g_iob, C990_MAGIC, static_cast<std::int32_t>(C990_MAGIC_ARM)) != 0) {
+        WriteLog("TulkDlg", __LINE__, "C990_MAGIC");
+        return -1;
+    }
+    if (eph_setvar(g_iob, C990_UPLOAD, block.get(), static_cast<long>(size)) != 0) {
+        WriteLog("TulkDlg", __LINE__, "C990_UPLOAD failed");
+        return -1;
+    }
+    const unsigned char arg = 0;
+    if (eph_action(g_iob, C2_STORE, &arg, 1) != 0) {
+        WriteLog("TulkDlg", __LINE__, "C2_STORE");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int UploadFile(const std::string& path) {
+    if (!g_bConnected) {
+        return -1;
+    }
+    const bool onWindowThread = QCoreApplication::instance() &&
+                                QThread::currentThread() == QCoreApplication::instance()->thread();
+    if (!onWindowThread) {
+        return UploadFileNow(path);
+    }
+    // A large file takes minutes on a serial line: the window keeps
+    // painting meanwhile, but takes no input until the upload has ended.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    int result = -1;
+    QEventLoop loop;
+    std::thread worker([&] {
+        result = UploadFileNow(path);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    QApplication::restoreOverrideCursor();
+    return result;
+}
+
+void CTulkDlg::OnDropFiles(const QStringList& drop) {
+    if (!g_bConnected) {
+        return;
+    }
+    // A drop that arrives while a file is being sent waits its turn.
+    m_pendingDrops.push_back(drop);
+    if (!m_bUploading) {
+        UploadPendingDrops();
+    }
+}
+
+void CTulkDlg::UploadPendingDrops() {
+    m_bUploading = true;
+    while (!m_pendingDrops.empty()) {
+        const QStringList paths = m_pendingDrops.front();
+        m_pendingDrops.pop_front();
+        for (const QString& path : paths) {
+            // The user may have connected again or quit while a file went.
+            if (!g_bConnected || m_bDestroyed) {
+                m_pendingDrops.clear();
+                break;
+            }
+            const std::string file = path.toStdString();
+            char line[4200];
+            std::snprintf(line, sizeof line, "File dropped %s\r\n", file.c_str());
+            debug_output(line);
+            if (GetFramesLeft() <= 0) {
+                TulkError(this, "Camera is out of memory!");
+                break;
+            }
+            if (UploadFile(file) == -1) {
+                TulkError(this, "Failed to upload file!");
+                break;
+            }
+        }
+    }
+    m_bUploading = false;
+}
+
+QString CTulkDlg::ChooseFile() {
+    QStringList filters;
+    for (const FileType& type : kFileTypes) {
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(type.description),
+                                                 QString::fromLatin1(type.patterns));
+    }
+    QFileDialog dialog(nullptr, QStringLiteral("Open File"));
+    dialog.setObjectName(QStringLiteral("ChooseFile"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // The list shows each type's description alone.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.front());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
+void CTulkDlg::OnSelectFile() {
+    if (!g_bConnected || m_bUploading) {
+        return;
+    }
+    const QString path = ChooseFile();
+    if (path.isEmpty() || !g_bConnected) {
+        return;
+    }
+    if (GetFramesLeft() < 2) {
+        TulkError(this, "Not enough memory!");
+        return;
+    }
+    m_bUploading = true;
+    if (UploadFile(path.toStdString()) == -1) {
+        TulkError(this, "Failed to upload file!");
+    }
+    m_bUploading = false;
+    if (!m_pendingDrops.empty()) {
+        UploadPendingDrops();
+    }
+}

@@ -1,0 +1,386 @@
+// Upload to the camera against the simulated camera: files dropped on the
+// window and "Select File" with its dialog, the camera's free memory and
+// frames, and every refusal with its box and log line.
+#include <QApplication>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+#include <chrono>
+#include <functional>
+
+#include "camera_rig.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Files to send, in a folder of their own.
+struct Files {
+    QTemporaryDir dir;
+    QString Jpeg(const QString& name, int width, int height, QColor colour) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = dir.filePath(name);
+        image.save(path, "JPEG");
+        return path;
+    }
+    QString Raw(const QString& name, const QByteArray& bytes) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(bytes);
+        }
+        return path;
+    }
+};
+
+QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray ToBytes(const camsim::Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+}
+
+// What a file manager does: the drag comes into the window over the save
+// folder field and the files are dropped there, through the window system's
+// side of the window as a real drop would come.
+void Drop(CameraRig& rig, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(path);
+    }
+    mime.setUrls(urls);
+    CTulkDlg& window = rig.Window();
+    QWidget* field = rig.Find<QWidget>("m_editSaveFolder");
+    const QPoint where = field->mapTo(&window, field->rect().center());
+    QWindow* handle = window.windowHandle();
+    QDragEnterEvent enter(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &drop);
+    QVERIFY(drop.isAccepted());
+    // The files go once the drop has ended.
+    QCoreApplication::processEvents();
+}
+
+// Answers the file dialog when it opens, while the object lives: the test
+// looks at it, then picks a file or cancels.
+class FileDialogAnswer {
+public:
+    explicit FileDialogAnswer(std::function<void(QFileDialog*)> answer) {
+        QObject::connect(&poll_, &QTimer::timeout, [this, answer] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                poll_.stop();
+                answer(dialog);
+            }
+        });
+        poll_.start(10);
+    }
+
+private:
+    QTimer poll_;
+};
+
+void Choose(QFileDialog* dialog, const QString& path) {
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->accept();
+}
+
+// The commands of an upload the camera saw, in the order it saw them: the
+// free-memory read, the arming word, the data, the store.
+QStringList UploadTraffic(const CameraRig& rig) {
+    QStringList seen;
+    for (const auto& c : rig.camera.commands()) {
+        if (c.command == 1 && c.reg == AVAILMEM) {
+            seen << "read free memory";
+        } else if (c.command == 0 && c.reg == C990_MAGIC) {
+            seen << QString("magic %1").arg(static_cast<std::uint32_t>(c.value), 0, 16);
+        } else if (c.command == 3 && c.reg == C990_UPLOAD) {
+            seen << QString("data %1").arg(c.data.size());
+        } else if (c.command == 2 && c.reg == C2_STORE) {
+            seen << QString("store %1").arg(c.data.size() == 1 ? int(c.data[0]) : -1);
+        }
+    }
+    return seen;
+}
+
+const BoxQuestion& OnlyBox(const BoxRecorder& boxes) {
+    static const BoxQuestion none;
+    return boxes.asked().size() == 1 ? boxes.asked()[0] : none;
+}
+
+void VerifyTulkError(const BoxRecorder& boxes, const QString& text) {
+    QCOMPARE(boxes.asked().size(), 1);
+    QCOMPARE(OnlyBox(boxes).caption, QString("Tulk Error"));
+    QCOMPARE(OnlyBox(boxes).text, text);
+    QCOMPARE(OnlyBox(boxes).icon, QMessageBox::NoIcon);
+    QCOMPARE(OnlyBox(boxes).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+}  // namespace
+
+class UploadTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Dropped files are stored on the camera byte for byte, one after the
+    // other, on either cable; nothing is shown.
+    void dropSendsEveryFile_data() {
+        QTest::addColumn<bool>("usb");
+        QTest::newRow("serial") << false;
+        QTest::newRow("usb") << true;
+    }
+    void dropSendsEveryFile() {
+        QFETCH(bool, usb);
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        const QString red = files.Jpeg("red.jpg", 320, 240, Qt::red);
+        const QString blue = files.Jpeg("blue.tif", 64, 48, Qt::blue);
+        // The window installs its own port map when it opens.
+        rig.Window();
+        usb ? rig.ConnectUsb() : rig.ConnectSerial();
+        QCOMPARE(g_bConnected.load(), 1);
+        rig.camera.clearRecord();
+        Drop(rig, {red, blue});
+        QTRY_COMPARE(rig.camera.pictures().size(), std::size_t(5));
+        QVERIFY(boxes.asked().isEmpty());
+        const auto pictures = rig.camera.pictures();
+        QCOMPARE(ToBytes(pictures[3].jpeg), FileBytes(red));
+        QCOMPARE(ToBytes(pictures[4].jpeg), FileBytes(blue));
+        // On USB the command layer disarms the camera after each data write.
+        QStringList expected;
+        for (const QString& path : {red, blue}) {
+            expected << "read free memory"
+                     << "magic 5d21a3b" << QString("data %1").arg(FileBytes(path).size());
+            if (usb) {
+                expected << "magic 0";
+            }
+            expected << "store 0";
+        }
+        QCOMPARE(UploadTraffic(rig), expected);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // Every refusal ends in the same box; the detail goes to the log, and
+    // nothing is stored.
+    void refusalsAreLoggedAndShown_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("logLine");
+        QTest::addColumn<QStringList>("traffic");
+        QTest::newRow("empty file") << "empty"
+                                    << "Zero length file" << QStringList{};
+        QTest::newRow("missing file") << "missing"
+                                      << "File doesnt exist" << QStringList{};
+        QTest::newRow("too large")
+            << "large"
+            << "upload free memory 1000 less than file size1001" << QStringList{"read free memory"};
+        QTest::newRow("free memory unreadable") << "availmem"
+                                                << "AVAILMEM" << QStringList{"read free memory"};
+        QTest::newRow("store refused")
+            << "store"
+            << "C2_STORE"
+            // USB disarms after the data; a refused action is asked four times.
+            << QStringList{"read free memory", "magic 5d21a3b", "data 1001", "magic 0",
+                           "store 0",          "store 0",       "store 0",   "store 0"};
+    }
+    void refusalsAreLoggedAndShown() {
+        QFETCH(QString, fault);
+        QFETCH(QString, logLine);
+        QFETCH(QStringList, traffic);
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        QString path = files.Raw("picture.jpg", QByteArray(1001, 'x'));
+        if (fault == "empty") {
+            path = files.Raw("empty.jpg", {});
+        } else if (fault == "missing") {
+            path = files.dir.filePath("missing.jpg");
+        }
+        rig.ConnectUsb();
+        if (fault == "large") {
+            // The card's free bytes: 1000 after the three pictures it holds.
+            std::int64_t used = 0;
+            for (const auto& p : rig.camera.pictures()) {
+                used += static_cast<std::int64_t>(p.jpeg.size() +
+                                                  (p.thumbnail ? p.thumbnail->size() : 0));
+            }
+            rig.camera.setCapacity(100, used + 1000);
+        } else if (fault == "availmem") {
+            rig.camera.setRefused(AVAILMEM, true);
+        } else if (fault == "store") {
+            rig.camera.setAction(C2_STORE, [](const camsim::Bytes&) { return false; });
+        }
+        rig.camera.clearRecord();
+        Drop(rig, {path});
+        QTRY_COMPARE(boxes.asked().size(), 1);
+        VerifyTulkError(boxes, "Failed to upload file!");
+        QVERIFY2(LogText().contains(logLine), qPrintable(LogText()));
+        QCOMPARE(UploadTraffic(rig), traffic);
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(3));
+    }
+
+    // The first failure ends the whole drop: the files before it stay on the
+    // camera, the ones after it are not tried.
+    void dropStopsAtTheFirstFailure() {
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        const QString first = files.Jpeg("first.jpg", 32, 32, Qt::green);
+        const QString empty = files.Raw("empty.jpg", {});
+        const QString last = files.Jpeg("last.jpg", 32, 32, Qt::yellow);
+        rig.ConnectUsb();
+        Drop(rig, {first, empty, last});
+        QTRY_COMPARE(boxes.asked().size(), 1);
+        VerifyTulkError(boxes, "Failed to upload file!");
+        const auto pictures = rig.camera.pictures();
+        QCOMPARE(pictures.size(), std::size_t(4));
+        QCOMPARE(ToBytes(pictures[3].jpeg), FileBytes(first));
+    }
+
+    // The frames left decide before anything is read: a drop needs one, Select
+    // File two; a count that cannot be read counts as none.
+    void framesLeft_data() {
+        QTest::addColumn<bool>("select");
+        QTest::addColumn<int>("framesLeft");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("drop, none left") << false << 0 << "Camera is out of memory!";
+        QTest::newRow("drop, count unreadable") << false << -1 << "Camera is out of memory!";
+        QTest::newRow("drop, one left") << false << 1 << "";
+        QTest::newRow("select, one left") << true << 1 << "Not enough memory!";
+        QTest::newRow("select, two left") << true << 2 << "";
+    }
+    void framesLeft() {
+        QFETCH(bool, select);
+        QFETCH(int, framesLeft);
+        QFETCH(QString, box);
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        const QString path = files.Jpeg("one.jpg", 40, 30, Qt::cyan);
+        rig.ConnectUsb();
+        if (framesLeft < 0) {
+            rig.camera.setRefused(C990_FRAMESLEFT, true);
+        } else {
+            rig.camera.setCapacity(3 + framesLeft, 32 << 20);
+        }
+        rig.camera.clearRecord();
+        if (select) {
+            FileDialogAnswer answer([path](QFileDialog* dialog) { Choose(dialog, path); });
+            rig.Click("btnSelectFile");
+        } else {
+            Drop(rig, {path});
+        }
+        if (box.isEmpty()) {
+            QTRY_COMPARE(rig.camera.pictures().size(), std::size_t(4));
+            QVERIFY(boxes.asked().isEmpty());
+        } else {
+            QTRY_COMPARE(boxes.asked().size(), 1);
+            VerifyTulkError(boxes, box);
+            QVERIFY(UploadTraffic(rig).isEmpty());
+            QCOMPARE(rig.camera.pictures().size(), std::size_t(3));
+        }
+    }
+
+    // The file dialog: its title, its three types with the first chosen, and
+    // only a file that exists; the file chosen is sent.
+    void selectFileOpensTheDialog() {
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        const QString path = files.Jpeg("chosen.jpg", 48, 48, Qt::magenta);
+        rig.Window();
+        rig.ConnectSerial();
+        QCOMPARE(g_bConnected.load(), 1);
+        QStringList shown;
+        QString title;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        FileDialogAnswer answer([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            mode = dialog->fileMode();
+            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+            for (int i = 0; types && i < types->count(); ++i) {
+                shown << types->itemText(i);
+            }
+            shown << (types ? types->currentText() : QString());
+            QVERIFY(!dialog->parentWidget());
+            Choose(dialog, path);
+        });
+        rig.Click("btnSelectFile");
+        QCOMPARE(title, QString("Open File"));
+        QCOMPARE(mode, QFileDialog::ExistingFile);
+        QCOMPARE(shown, (QStringList{"Supported Files Types(*.jpg;*.tif)", "JPEG Files (*.jpg)",
+                                     "TIFF (*.tif)", "Supported Files Types(*.jpg;*.tif)"}));
+        QTRY_COMPARE(rig.camera.pictures().size(), std::size_t(4));
+        QCOMPARE(ToBytes(rig.camera.pictures()[3].jpeg), FileBytes(path));
+        QVERIFY(boxes.asked().isEmpty());
+    }
+
+    void cancelledDialogDoesNothing() {
+        CameraRig rig;
+        BoxRecorder boxes;
+        rig.ConnectUsb();
+        rig.camera.clearRecord();
+        bool opened = false;
+        FileDialogAnswer answer([&](QFileDialog* dialog) {
+            opened = true;
+            dialog->reject();
+        });
+        rig.Click("btnSelectFile");
+        QVERIFY(opened);
+        QVERIFY(boxes.asked().isEmpty());
+        QVERIFY(rig.camera.commands().empty());
+    }
+
+    // Without a camera neither way does anything or shows anything.
+    void notConnectedDoesNothing() {
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        const QString path = files.Jpeg("one.jpg", 16, 16, Qt::black);
+        Drop(rig, {path});
+        rig.Click("btnSelectFile");
+        QCoreApplication::processEvents();
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(boxes.asked().isEmpty());
+        QVERIFY(rig.camera.commands().empty());
+    }
+
+    // A long upload does not freeze the window: it keeps handling its
+    // timers, with the wait cursor up, until the camera has stored the file.
+    void windowKeepsRunningDuringAnUpload() {
+        CameraRig rig;
+        Files files;
+        const QString path = files.Jpeg("slow.jpg", 64, 64, Qt::darkGreen);
+        rig.ConnectUsb();
+        rig.camera.setActionTime(C2_STORE, 1500ms);
+        int ticksWhileBusy = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (QApplication::overrideCursor() &&
+                QApplication::overrideCursor()->shape() == Qt::WaitCursor) {
+                ++ticksWhileBusy;
+            }
+        });
+        ticker.start(20);
+        Drop(rig, {path});
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(4));
+        QVERIFY(ticksWhileBusy > 0);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+};
+
+QTEST_MAIN(UploadTest)
+#include "upload_test.moc"
