@@ -31,6 +31,9 @@ CDemoCamera::CDemoCamera() : m_camera(std::make_unique<camsim::Camera>()) {
     // A snapshot takes a moment, as on a real camera, so the wait window of
     // a time lapse can be seen.
     camera.setActionTime(C990_C2_SNAPSHOT, std::chrono::milliseconds(400));
+    // Pictures come down the serial line no faster than a real camera sends
+    // them at the speed chosen, so the download windows can be seen.
+    camera.setPacing(true);
 
     const std::string tty = camera.startSerial();
     if (tty.empty()) {
