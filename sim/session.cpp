@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace camsim {
@@ -85,9 +86,12 @@ void Session::onControl(std::uint8_t byte, Clock::time_point now) {
     r.via = line_.via();
     r.type = byte;
     r.when = now;
-    state_.append(std::move(r));
-    if (state_.isSilent())
-        return;
+    {
+        std::lock_guard lock(state_.mu);
+        state_.appendLocked(std::move(r));
+        if (state_.silent)
+            return;
+    }
     switch (byte) {
         case wire::kInit:
             // A host that wakes the camera has forgotten anything under way.
@@ -113,10 +117,13 @@ void Session::abandonAll() {
 }
 
 void Session::onPacket(const wire::Frame& f, Clock::time_point now) {
-    const auto [index, generation] = state_.append(decode(f, Received::Packet, line_.via(), now));
+    Received r = decode(f, Received::Packet, line_.via(), now);
+    std::size_t index = 0;
+    std::uint64_t generation = 0;
     std::optional<std::uint8_t> fault;
     {
         std::lock_guard lock(state_.mu);
+        std::tie(index, generation) = state_.appendLocked(std::move(r));
         if (state_.silent)
             return;
         fault = takeOne(state_.answerFaults);

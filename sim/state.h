@@ -66,6 +66,11 @@ struct CameraState {
     // Appends to the record; returns where, for setRecordData.
     std::pair<std::size_t, std::uint64_t> append(Received r) {
         std::lock_guard lock(mu);
+        return appendLocked(std::move(r));
+    }
+    // The same for a caller that holds mu: what it decides under the same
+    // hold (silence, say) is settled before a test can see the record.
+    std::pair<std::size_t, std::uint64_t> appendLocked(Received r) {
         record.push_back(std::move(r));
         recorded.notify_all();
         return {record.size() - 1, recordGeneration};

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,13 +78,19 @@ void Drop(CameraRig& rig, const QStringList& paths) {
 }
 
 // Answers the file dialog when it opens, while the object lives: the test
-// looks at it, then picks a file or cancels.
+// looks at it once, then picks a file or cancels. The answer is given again
+// for as long as the dialog stays open, should the dialog's own work on its
+// folder (done on a thread of its own) have undone it.
 class FileDialogAnswer {
 public:
-    explicit FileDialogAnswer(std::function<void(QFileDialog*)> answer) {
-        QObject::connect(&poll_, &QTimer::timeout, [this, answer] {
+    using Step = std::function<void(QFileDialog*)>;
+    explicit FileDialogAnswer(Step answer, Step look = {}) {
+        QObject::connect(&poll_, &QTimer::timeout, [this, answer, look] {
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                poll_.stop();
+                if (!seen_ && look) {
+                    look(dialog);
+                }
+                seen_ = true;
                 answer(dialog);
             }
         });
@@ -92,10 +99,14 @@ public:
 
 private:
     QTimer poll_;
+    bool seen_ = false;
 };
 
+// The user types the file's whole path and presses Open.
 void Choose(QFileDialog* dialog, const QString& path) {
-    dialog->selectFile(path);
+    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+        name->setText(path);
+    }
     static_cast<QDialog*>(dialog)->accept();
 }
 
@@ -307,17 +318,17 @@ private slots:
         QStringList shown;
         QString title;
         QFileDialog::FileMode mode = QFileDialog::AnyFile;
-        FileDialogAnswer answer([&](QFileDialog* dialog) {
-            title = dialog->windowTitle();
-            mode = dialog->fileMode();
-            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
-            for (int i = 0; types && i < types->count(); ++i) {
-                shown << types->itemText(i);
-            }
-            shown << (types ? types->currentText() : QString());
-            QVERIFY(!dialog->parentWidget());
-            Choose(dialog, path);
-        });
+        FileDialogAnswer answer([&](QFileDialog* dialog) { Choose(dialog, path); },
+                                [&](QFileDialog* dialog) {
+                                    title = dialog->windowTitle();
+                                    mode = dialog->fileMode();
+                                    auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+                                    for (int i = 0; types && i < types->count(); ++i) {
+                                        shown << types->itemText(i);
+                                    }
+                                    shown << (types ? types->currentText() : QString());
+                                    QVERIFY(!dialog->parentWidget());
+                                });
         rig.Click("btnSelectFile");
         QCOMPARE(title, QString("Open File"));
         QCOMPARE(mode, QFileDialog::ExistingFile);

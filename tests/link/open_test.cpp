@@ -416,8 +416,13 @@ TEST_F(UsbTest, ReadsTimeOutWithAndWithoutAThread) {
         SCOPED_TRACE(threaded);
         g_bThreadedComms = threaded;
         cam_.setSilent(true);
+        cam_.clearRecord();
         std::int32_t value = -1;
         EXPECT_EQ(eph_getint(iob_, 11, &value), 17);
+        // The question and the NAK that gives up on it: on a loaded machine
+        // the camera may not have read them yet, and a NAK it reads once it
+        // speaks again would have it send its last answer once more.
+        ASSERT_TRUE(cam_.waitReceived(2, std::chrono::seconds(10)));
         cam_.setSilent(false);
 
         // An action that takes a while: a read that gives up before the
