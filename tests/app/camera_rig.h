@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QByteArray>
 #include <QComboBox>
+#include <QFile>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QTest>
@@ -19,6 +21,17 @@
 #include "camsim.h"
 #include "eph.h"
 #include "registers.h"
+
+// A whole file's bytes; empty when it cannot be read.
+inline QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QByteArray ToBytes(const camsim::Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+}
 
 struct CameraRig {
     std::unique_ptr<FreshHome> home = std::make_unique<FreshHome>();

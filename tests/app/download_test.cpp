@@ -23,16 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray ToBytes(const camsim::Bytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<qsizetype>(bytes.size()));
-}
-
 // Every file below the folder, as paths relative to it.
 QStringList FilesBelow(const QString& folder) {
     QStringList files;

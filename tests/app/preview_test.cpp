@@ -15,16 +15,6 @@
 
 namespace {
 
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray ToBytes(const camsim::Bytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<qsizetype>(bytes.size()));
-}
-
 // The splash windows there are (the program makes one at most).
 QList<QWidget*> SplashWindows() {
     QList<QWidget*> found;

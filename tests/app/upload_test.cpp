@@ -43,16 +43,6 @@ struct Files {
     }
 };
 
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray ToBytes(const camsim::Bytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<qsizetype>(bytes.size()));
-}
-
 // What a file manager does: the drag comes into the window over the save
 // folder field and the files are dropped there, through the window system's
 // side of the window as a real drop would come.
