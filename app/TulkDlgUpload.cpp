@@ -7,6 +7,8 @@
 #include <QFileDialog>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +39,8 @@ constexpr FileType kFileTypes[] = {
     {"JPEG Files (*.jpg)", "*.jpg"},
     {"TIFF (*.tif)", "*.tif"},
 };
+
+constexpr std::chrono::milliseconds kDropRetry{100};
 
 void TulkError(QWidget* owner, const char* text) {
     AskUser(owner, BoxQuestion{QStringLiteral("Tulk Error"), QString::fromUtf8(text),
@@ -144,6 +148,13 @@ int UploadFile(const std::string& path) {
 
 void CTulkDlg::OnDropFiles(const QStringList& drop) {
     if (!g_bConnected) {
+        return;
+    }
+    // A message box is up, perhaps for a camera operation that holds the
+    // link until it is answered (one of ours, or a worker's waiting for the
+    // window): the files wait until it has been answered.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(kDropRetry, this, [this, drop] { OnDropFiles(drop); });
         return;
     }
     // A drop that arrives while a file is being sent waits its turn.

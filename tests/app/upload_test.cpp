@@ -16,6 +16,7 @@
 #include <QWindow>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "camera_rig.h"
 
@@ -190,6 +191,17 @@ private slots:
             << "upload free memory 1000 less than file size1001" << QStringList{"read free memory"};
         QTest::newRow("free memory unreadable") << "availmem"
                                                 << "AVAILMEM" << QStringList{"read free memory"};
+        QTest::newRow("arming refused")
+            << "magic"
+            << "C990_MAGIC"
+            << QStringList{"read free memory", "magic 5d21a3b", "magic 5d21a3b", "magic 5d21a3b",
+                           "magic 5d21a3b"};
+        // Refused before any data, four times; USB disarms all the same.
+        QTest::newRow("data refused")
+            << "data"
+            << "C990_UPLOAD failed"
+            << QStringList{"read free memory", "magic 5d21a3b", "data 0", "data 0",
+                           "data 0",           "data 0",        "magic 0"};
         QTest::newRow("store refused")
             << "store"
             << "C2_STORE"
@@ -221,6 +233,10 @@ private slots:
             rig.camera.setCapacity(100, used + 1000);
         } else if (fault == "availmem") {
             rig.camera.setRefused(AVAILMEM, true);
+        } else if (fault == "magic") {
+            rig.camera.setRefused(C990_MAGIC, true);
+        } else if (fault == "data") {
+            rig.camera.setRefused(C990_UPLOAD, true);
         } else if (fault == "store") {
             rig.camera.setAction(C2_STORE, [](const camsim::Bytes&) { return false; });
         }
@@ -229,7 +245,7 @@ private slots:
         QTRY_COMPARE(boxes.asked().size(), 1);
         VerifyTulkError(boxes, "Failed to upload file!");
         QVERIFY2(LogText().contains(logLine), qPrintable(LogText()));
-        QCOMPARE(UploadTraffic(rig), traffic);
+        QCOMPARE(UploadTraffic(rig).join(", "), traffic.join(", "));
         QCOMPARE(rig.camera.pictures().size(), std::size_t(3));
     }
 
@@ -351,12 +367,80 @@ private slots:
         Files files;
         BoxRecorder boxes;
         const QString path = files.Jpeg("one.jpg", 16, 16, Qt::black);
+        bool opened = false;
+        FileDialogAnswer answer([&](QFileDialog* dialog) {
+            opened = true;
+            dialog->reject();
+        });
         Drop(rig, {path});
         rig.Click("btnSelectFile");
         QCoreApplication::processEvents();
-        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(!opened);
         QVERIFY(boxes.asked().isEmpty());
         QVERIFY(rig.camera.commands().empty());
+    }
+
+    // Free memory of exactly the file's size is enough.
+    void fileThatJustFitsIsSent() {
+        CameraRig rig;
+        Files files;
+        BoxRecorder boxes;
+        const QString path = files.Raw("fits.jpg", QByteArray(5000, 'y'));
+        rig.ConnectUsb();
+        std::int64_t used = 0;
+        for (const auto& p : rig.camera.pictures()) {
+            used +=
+                static_cast<std::int64_t>(p.jpeg.size() + (p.thumbnail ? p.thumbnail->size() : 0));
+        }
+        rig.camera.setCapacity(100, used + 5000);
+        Drop(rig, {path});
+        QTRY_COMPARE(rig.camera.pictures().size(), std::size_t(4));
+        QVERIFY(boxes.asked().isEmpty());
+    }
+
+    // Files dropped while another drop is being sent follow it, in the order
+    // they came; files dropped while a message box is up wait until it has
+    // been answered.
+    void dropsWaitTheirTurn() {
+        CameraRig rig;
+        Files files;
+        auto boxes = std::make_unique<BoxRecorder>();
+        const QString first = files.Jpeg("first.jpg", 32, 32, Qt::red);
+        const QString second = files.Jpeg("second.jpg", 32, 32, Qt::green);
+        const QString third = files.Jpeg("third.jpg", 32, 32, Qt::blue);
+        rig.ConnectUsb();
+        rig.camera.setActionTime(C2_STORE, 500ms);
+        QTimer::singleShot(100ms, [&] { Drop(rig, {second}); });
+        Drop(rig, {first});
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(5));
+
+        // A preview the camera refuses: its box is up, with the link held,
+        // when the next file is dropped.
+        // Real boxes from here on.
+        boxes.reset();
+        rig.camera.setAction(C990_C2_PREVIEW, [](const camsim::Bytes&) { return false; });
+        std::size_t heldWhileBoxUp = 0;
+        bool boxSeen = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                boxSeen = true;
+                Drop(rig, {third});
+                QTest::qWait(200);
+                heldWhileBoxUp = rig.camera.pictures().size();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        poll.start(10);
+        rig.Click("btnTakePreview");
+        QVERIFY(boxSeen);
+        QCOMPARE(heldWhileBoxUp, std::size_t(5));
+        QTRY_COMPARE(rig.camera.pictures().size(), std::size_t(6));
+        const auto pictures = rig.camera.pictures();
+        QCOMPARE(ToBytes(pictures[3].jpeg), FileBytes(first));
+        QCOMPARE(ToBytes(pictures[4].jpeg), FileBytes(second));
+        QCOMPARE(ToBytes(pictures[5].jpeg), FileBytes(third));
     }
 
     // A long upload does not freeze the window: it keeps handling its
