@@ -119,6 +119,15 @@ QStringList UploadTraffic(const CameraRig& rig) {
     return seen;
 }
 
+// Makes the card's free bytes exactly this many, with the pictures it holds.
+void LeaveFreeOnCard(CameraRig& rig, std::int64_t free) {
+    std::int64_t used = 0;
+    for (const auto& p : rig.camera.pictures()) {
+        used += static_cast<std::int64_t>(p.jpeg.size() + (p.thumbnail ? p.thumbnail->size() : 0));
+    }
+    rig.camera.setCapacity(100, used + free);
+}
+
 const BoxQuestion& OnlyBox(const BoxRecorder& boxes) {
     static const BoxQuestion none;
     return boxes.asked().size() == 1 ? boxes.asked()[0] : none;
@@ -224,13 +233,7 @@ private slots:
         }
         rig.ConnectUsb();
         if (fault == "large") {
-            // The card's free bytes: 1000 after the three pictures it holds.
-            std::int64_t used = 0;
-            for (const auto& p : rig.camera.pictures()) {
-                used += static_cast<std::int64_t>(p.jpeg.size() +
-                                                  (p.thumbnail ? p.thumbnail->size() : 0));
-            }
-            rig.camera.setCapacity(100, used + 1000);
+            LeaveFreeOnCard(rig, 1000);
         } else if (fault == "availmem") {
             rig.camera.setRefused(AVAILMEM, true);
         } else if (fault == "magic") {
@@ -387,12 +390,7 @@ private slots:
         BoxRecorder boxes;
         const QString path = files.Raw("fits.jpg", QByteArray(5000, 'y'));
         rig.ConnectUsb();
-        std::int64_t used = 0;
-        for (const auto& p : rig.camera.pictures()) {
-            used +=
-                static_cast<std::int64_t>(p.jpeg.size() + (p.thumbnail ? p.thumbnail->size() : 0));
-        }
-        rig.camera.setCapacity(100, used + 5000);
+        LeaveFreeOnCard(rig, 5000);
         Drop(rig, {path});
         QTRY_COMPARE(rig.camera.pictures().size(), std::size_t(4));
         QVERIFY(boxes.asked().isEmpty());
