@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <cstdio>
-#include <new>
+#include <exception>
 #include <vector>
 
 #include "SplashWindow.h"
@@ -78,11 +78,8 @@ void CTulkDlg::ShowSplashPicture(const QString& path) {
     std::vector<unsigned char> block;
     try {
         block.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        SplashAssert("NULL != hGlobal");
-        WriteLog("TulkDlg", __LINE__, "Alloc failed");
-        return;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {
+        // Out of memory, or more than a block can hold.
         SplashAssert("NULL != hGlobal");
         WriteLog("TulkDlg", __LINE__, "Alloc failed");
         return;

@@ -1,6 +1,5 @@
 // The main window's upload: files dropped on the window and "Select File"
 // send a picture file to the camera, which stores it as a picture.
-#include <sys/stat.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
@@ -12,10 +11,12 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "MessageBoxes.h"
@@ -54,8 +55,9 @@ struct FileCloser {
 // Everything of an upload after the wait cursor: the checks, the file and
 // the link. Safe on any thread.
 int UploadFileNow(const std::string& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
+    std::error_code error;
+    const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
+    if (error) {
         WriteLog("TulkDlg", __LINE__, "File doesnt exist");
         return -1;
     }
@@ -64,7 +66,9 @@ int UploadFileNow(const std::string& path) {
         WriteLog("TulkDlg", __LINE__, path.c_str());
         return -1;
     }
-    const long long size = status.st_size;
+    const long long size = fileSize > static_cast<std::uintmax_t>(LLONG_MAX)
+                               ? LLONG_MAX
+                               : static_cast<long long>(fileSize);
     if (size == 0) {
         WriteLog("TulkDlg", __LINE__, "Zero length file");
         return -1;
