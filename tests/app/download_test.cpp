@@ -68,6 +68,17 @@ void ConnectInto(CameraRig& rig, const SaveFolder& folder) {
     QCOMPARE(QDir::currentPath(), folder.path);
 }
 
+// Over the serial line, with a fourth picture of the camera's full
+// snapshot size, so that a download at the real line rate takes a while.
+void ConnectSerialWithALargePicture(CameraRig& rig, const SaveFolder& folder) {
+    rig.camera.addPicture(camsim::Picture{});
+    std::string text = folder.path.toStdString();
+    SettingString("SaveFolder", &text, 1);
+    // The window installs its own port map when it opens.
+    rig.Window();
+    rig.ConnectSerial();
+}
+
 void WaitForGetAllFiles(CameraRig& rig) {
     QTRY_VERIFY_WITH_TIMEOUT(g_bDownloading.load() == 0, 20000);
     // The indicator goes when the last worker asks for it to go.
@@ -394,12 +405,7 @@ private slots:
     void indicatorIsUpWhileDownloading() {
         CameraRig rig;
         SaveFolder folder;
-        rig.camera.addPicture(camsim::Picture{});
-        std::string text = folder.path.toStdString();
-        SettingString("SaveFolder", &text, 1);
-        // The window installs its own port map when it opens.
-        rig.Window();
-        rig.ConnectSerial();
+        ConnectSerialWithALargePicture(rig, folder);
         QCOMPARE(g_bConnected.load(), 1);
         rig.camera.setPacing(true);
         QVERIFY(!QApplication::overrideCursor());
@@ -421,11 +427,7 @@ private slots:
     void transferBrokenOffMidwayLeavesNoFile() {
         CameraRig rig;
         SaveFolder folder;
-        rig.camera.addPicture(camsim::Picture{});
-        std::string text = folder.path.toStdString();
-        SettingString("SaveFolder", &text, 1);
-        rig.Window();
-        rig.ConnectSerial();
+        ConnectSerialWithALargePicture(rig, folder);
         QCOMPARE(g_bConnected.load(), 1);
         rig.Click("m_chkOnlyNew");
         rig.camera.setPacing(true);
@@ -456,11 +458,7 @@ private slots:
     void quitWaitsForTheDownload() {
         CameraRig rig;
         SaveFolder folder;
-        rig.camera.addPicture(camsim::Picture{});
-        std::string text = folder.path.toStdString();
-        SettingString("SaveFolder", &text, 1);
-        rig.Window();
-        rig.ConnectSerial();
+        ConnectSerialWithALargePicture(rig, folder);
         QCOMPARE(g_bConnected.load(), 1);
         rig.camera.setPacing(true);
         rig.Click("btnGetAllFiles");
