@@ -4,14 +4,24 @@
 #include <QPointer>
 #include <QThread>
 #include <QWidget>
+#include <deque>
 #include <mutex>
 
+#include "ThreadRule.h"
 #include "activity_log.h"
 
 namespace {
 
 std::mutex g_answererMutex;
 BoxAnswerer g_answerer;
+
+// Boxes a thread other than the window's asked for, until it hands them on.
+thread_local std::vector<BoxQuestion> t_deferredBoxes;
+
+// Window thread only.
+QPointer<QWidget> g_boxOwner;
+std::deque<BoxQuestion> g_queuedBoxes;
+bool g_showingQueuedBoxes = false;
 
 // The framework's own boxes carry the program's name as their caption.
 const QString kProgramCaption = QStringLiteral("Tulk");
@@ -24,6 +34,9 @@ int AskYes(const QString& text, QMessageBox::StandardButtons buttons) {
 }  // namespace
 
 QMessageBox::StandardButton AskUser(QWidget* parent, const BoxQuestion& question) {
+    if (!OnWindowThread()) {
+        CheckMayWaitForWindow("a thread that holds the camera link asks the user");
+    }
     BoxAnswerer answerer;
     {
         std::lock_guard lock(g_answererMutex);
@@ -47,6 +60,11 @@ void SetBoxAnswerer(BoxAnswerer answerer) {
     g_answerer = std::move(answerer);
 }
 
+BoxAnswerer CurrentBoxAnswerer() {
+    std::lock_guard lock(g_answererMutex);
+    return g_answerer;
+}
+
 int AreYouSure() {
     return AskYes(QStringLiteral("Are You Sure ?"), QMessageBox::Yes | QMessageBox::No);
 }
@@ -57,23 +75,44 @@ int AreYouReallySure() {
 }
 
 void InstallMessageBoxHook(QWidget* owner) {
+    g_boxOwner = owner;
     if (!owner) {
         SetMessageBoxHook(nullptr);
         return;
     }
-    QPointer<QWidget> window(owner);
-    SetMessageBoxHook([window](const char* caption, const char* text, int type) {
+    SetMessageBoxHook([](const char* caption, const char* text, int type) {
         const BoxQuestion question{
             QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::NoIcon,
             type == MB_OKCANCEL ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok};
-        QMessageBox::StandardButton answer = QMessageBox::Cancel;
-        auto ask = [&] { answer = AskUser(window.data(), question); };
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app || QThread::currentThread() == app->thread()) {
-            ask();
-        } else {
-            QMetaObject::invokeMethod(app, ask, Qt::BlockingQueuedConnection);
+        if (!OnWindowThread()) {
+            t_deferredBoxes.push_back(question);
+            return IDOK;
         }
-        return answer == QMessageBox::Ok ? IDOK : IDCANCEL;
+        return AskUser(g_boxOwner.data(), question) == QMessageBox::Ok ? IDOK : IDCANCEL;
     });
+}
+
+std::vector<BoxQuestion> TakeDeferredBoxes() {
+    std::vector<BoxQuestion> boxes;
+    boxes.swap(t_deferredBoxes);
+    return boxes;
+}
+
+void QueueBoxes(std::vector<BoxQuestion> boxes) {
+    for (BoxQuestion& box : boxes) {
+        g_queuedBoxes.push_back(std::move(box));
+    }
+}
+
+void ShowQueuedBoxes() {
+    if (g_showingQueuedBoxes) {
+        return;
+    }
+    g_showingQueuedBoxes = true;
+    while (!g_queuedBoxes.empty()) {
+        const BoxQuestion question = g_queuedBoxes.front();
+        g_queuedBoxes.pop_front();
+        AskUser(g_boxOwner.data(), question);
+    }
+    g_showingQueuedBoxes = false;
 }

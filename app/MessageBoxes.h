@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -24,13 +25,26 @@ QMessageBox::StandardButton AskUser(QWidget* parent, const BoxQuestion& question
 // again.
 using BoxAnswerer = std::function<QMessageBox::StandardButton(const BoxQuestion&)>;
 void SetBoxAnswerer(BoxAnswerer answerer);
+BoxAnswerer CurrentBoxAnswerer();
 
 // "Are You Sure ?" with Yes and No; 1 for Yes, otherwise 0.
 int AreYouSure();
 // "Are You Really Sure ?" with Yes, No and Cancel; 1 for Yes, otherwise 0.
 int AreYouReallySure();
 
-// Routes the camera layer's ShowMessage to real boxes owned by the window,
-// also when a worker thread asks (the worker waits for the answer).
-// Null removes the route.
+// Routes the camera layer's ShowMessage to real boxes owned by the window.
+// Asked on the window thread, the box is shown at once. Asked on any other
+// thread (the camera thread, holding the link), the box is kept for later
+// and the caller goes on at once as if answered OK: the camera operations
+// ignore the answer, and waiting for the window while holding the link
+// could hang both. The camera thread hands the kept boxes to the window
+// once the link is free (TakeDeferredBoxes). Null removes the route.
 void InstallMessageBoxHook(QWidget* owner);
+
+// The boxes this thread asked for since the last call.
+std::vector<BoxQuestion> TakeDeferredBoxes();
+// Window thread: boxes to show, in order, after those already waiting.
+void QueueBoxes(std::vector<BoxQuestion> boxes);
+// Window thread: shows the waiting boxes one after the other, unless a call
+// further up is already doing so.
+void ShowQueuedBoxes();

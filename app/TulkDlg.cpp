@@ -3,6 +3,7 @@
 #include "TulkDlg.h"
 
 #include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -21,9 +22,11 @@
 #include <mutex>
 
 #include "MessageBoxes.h"
+#include "ProgressWindow.h"
 #include "SerialSetup.h"
 #include "Settings.h"
 #include "SplashWindow.h"
+#include "ThreadRule.h"
 #include "TulkState.h"
 #include "WidgetTools.h"
 #include "camera_ops.h"
@@ -79,6 +82,7 @@ QStringList LocalFiles(const QMimeData* mime) {
 }  // namespace
 
 CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
+    InstallThreadRule();
     m_hIcon = MakeProgramIcon();
     g_bConnected = 0;
     ui->setupUi(this);
@@ -212,7 +216,7 @@ void CTulkDlg::OnDestroy() {
         return;
     }
     m_bDestroyed = true;
-    // No picture thread may outlive the link or the window it reports to.
+    // No new camera work: what is queued finishes, then the link closes.
     StopPictureWork();
     std::int32_t value = m_chkUseUsb->isChecked() ? 1 : 0;
     SettingDword("UseUSB", &value, 1);
@@ -221,15 +225,67 @@ void CTulkDlg::OnDestroy() {
     value = m_chkThreaded->isChecked() ? 1 : 0;
     SettingDword("ThreadedComms", &value, 1);
 
-    if (g_bConnected) {
-        std::lock_guard lock(LinkLock());
-        if (g_iob) {
-            eph_close(g_iob, 1);
-            eph_free(g_iob);
-            g_iob = nullptr;
-        }
-        g_bConnected = 0;
+    // The sign-off is the camera thread's last job; the window paints
+    // meanwhile. Nothing may be queued after it.
+    if (!WaitForCamera([] { CloseLink(); }, true)) {
+        m_camera.Stop();
     }
+    m_camera.Join();
+    if (m_wndTakingPicture) {
+        m_wndTakingPicture->End();
+    }
+    if (m_wndDownloading) {
+        m_wndDownloading->End();
+    }
+}
+
+bool CTulkDlg::WaitForCamera(const std::function<void()>& job, bool last) {
+    bool finished = false;
+    QEventLoop loop;
+    const bool queued = m_camera.Post(
+        job, this,
+        [&finished, &loop] {
+            finished = true;
+            loop.quit();
+        },
+        last);
+    if (!queued) {
+        return false;
+    }
+    ++m_nCameraWaits;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The job's end arrives as an event; a loop further in may take it, and
+    // our loop then ends when that one has.
+    while (!finished) {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    QApplication::restoreOverrideCursor();
+    --m_nCameraWaits;
+    return true;
+}
+
+bool CTulkDlg::CameraPost(std::function<void()> job, std::function<void()> done) {
+    return m_camera.Post(std::move(job), this, std::move(done));
+}
+
+CProgressWindow* CTulkDlg::TakingPictureWindow() {
+    if (!m_wndTakingPicture) {
+        m_wndTakingPicture = new CProgressWindow(this, QStringLiteral("IDD_TAKING_PICTURE"),
+                                                 QStringLiteral("Taking picture , please wait"));
+    }
+    return m_wndTakingPicture;
+}
+
+CProgressWindow* CTulkDlg::DownloadingWindow() {
+    if (!m_wndDownloading) {
+        m_wndDownloading = new CProgressWindow(this, QStringLiteral("IDD_DOWNLOADING"),
+                                               QStringLiteral("Downloading Picture"));
+        connect(m_wndDownloading, &CProgressWindow::cancelled, this, [this] {
+            // Get All Files stops after the picture in hand.
+            m_nGetAllCount = m_nGetAllNext;
+        });
+    }
+    return m_wndDownloading;
 }
 
 void CTulkDlg::ConnectHandlers() {
@@ -249,7 +305,6 @@ void CTulkDlg::ConnectHandlers() {
     connect(this, &CTulkDlg::filesDropped, this, &CTulkDlg::OnDropFiles, Qt::QueuedConnection);
     connect(m_chkOnlyNew, &QCheckBox::clicked, this, &CTulkDlg::OnOnlyNew);
     OnFocusOut(m_editSaveFolder, this, [this] { OnSaveFolderEdited(); });
-    connect(&m_timerTimeLapse, &QTimer::timeout, this, &CTulkDlg::TimeLapseTimerProc);
     connect(m_chkSaveEveryTime, &QCheckBox::clicked, this, &CTulkDlg::OnSaveEveryTime);
     connect(m_chkThreaded, &QCheckBox::clicked, this, &CTulkDlg::OnThreadedComms);
     connect(m_editDelay, &QLineEdit::textChanged, this, &CTulkDlg::OnDelayChange);

@@ -9,16 +9,20 @@
 #include <QImage>
 #include <QRect>
 #include <QStringList>
-#include <QTimer>
 #include <atomic>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
-#include <vector>
+#include <type_traits>
 
+#include "CameraWorker.h"
 #include "EditControls.h"
+#include "IntervalClock.h"
 
+class CProgressWindow;
+struct CameraCounters;
 class QCheckBox;
 class QComboBox;
 class QProgressBar;
@@ -53,9 +57,14 @@ public:
     void OnSaveEveryTime();
     void OnThreadedComms();
     void RefreshCounters();
-    // What the picture thread asks of the window thread when its picture is
-    // done; only id 0 ever arrives.
-    Q_INVOKABLE void OnTimer(int id);
+    // Shows counters read on the camera thread.
+    void ShowCounters(const CameraCounters& counters);
+    // The window's part of a time-lapse picture step that has ended: the
+    // wait window goes and the counters the step read are shown.
+    void OnTimer(int id);
+    // Time-lapse ticks dropped because a picture step was still running or
+    // the clock found its deadline passed.
+    long DroppedTicks() const { return m_nDroppedTicks + m_clockTimeLapse.Skipped(); }
 
     // Download and erase.
     void OnGetAllFiles();
@@ -94,6 +103,27 @@ public:
     void OnShutterEdited();
     void RefreshZoom();
 
+    // Runs the job on the camera thread, after the camera work asked for
+    // before it, and waits for it in a local event loop that paints, runs
+    // timers and leaves user input queued, with the wait cursor. The boxes
+    // the job asked for are shown once it has let go of the link. Returns
+    // the job's result; a value-initialised one, without running it, once
+    // the window has begun to close.
+    template <typename F>
+    auto CameraWait(F job) -> std::invoke_result_t<F&> {
+        using Result = std::invoke_result_t<F&>;
+        if constexpr (std::is_void_v<Result>) {
+            WaitForCamera([&job] { job(); });
+        } else {
+            Result result{};
+            WaitForCamera([&job, &result] { result = job(); });
+            return result;
+        }
+    }
+    // Queues the job on the camera thread and returns at once; done runs on
+    // the window thread when the job has ended and let go of the link.
+    bool CameraPost(std::function<void()> job, std::function<void()> done = {});
+
 signals:
     // Local files dropped on the window, in the order given.
     void filesDropped(const QStringList& paths);
@@ -114,23 +144,22 @@ private:
     void OnHelp();
     void ConnectHandlers();
 
-    // Timer 1's tick: one picture thread.
+    bool WaitForCamera(const std::function<void()>& job, bool last = false);
+    // The time-lapse clock's tick, on the clock's thread: one picture step
+    // queued on the camera thread, unless the previous one is still running.
     void TimeLapseTimerProc();
-    void PictureThread();
-    // Stops the time lapse and waits, keeping the window's queue moving,
-    // until no picture thread is left; the link may then be closed.
+    // Stops the time lapse and Get All Files: no new picture step or
+    // download is queued; those queued finish before any later camera work.
     void StopPictureWork();
-    // Joins the picture threads that have ended.
-    void ReapPictureThreads();
-    Q_INVOKABLE void ShowWaitWindow(bool show);
-    // The "Downloading Picture" window and the wait cursor of a Get All
-    // Files worker, which asks for them from its own thread.
-    Q_INVOKABLE void ShowDownloadWindow(bool show);
-    // Waits, keeping the window's queue moving, until the Get All Files
-    // worker has ended, and joins it.
-    void JoinDownloadThread(QEventLoop::ProcessEventsFlags flags);
+    // Get All Files: queues the next picture, or ends.
+    void NextDownload();
+    void EndGetAllFiles();
     // Sends the drops waiting, oldest first.
     void UploadPendingDrops();
+    // UploadFile on the camera thread, with the progress window up.
+    int UploadWithProgress(const std::string& path);
+    CProgressWindow* TakingPictureWindow();
+    CProgressWindow* DownloadingWindow();
 
     std::unique_ptr<Ui::CTulkDlg> ui;
     bool m_bDestroyed = false;
@@ -168,16 +197,16 @@ private:
     QIcon m_hIcon;
 
     std::int32_t m_nTimerValue = 0;
-    QTimer m_timerTimeLapse;
-    QWidget* m_wndTakingPicture = nullptr;
-    struct PictureWorker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> ended;
-    };
-    std::vector<PictureWorker> m_pictureThreads;
-    QWidget* m_wndDownloading = nullptr;
-    bool m_bDownloadCursor = false;
-    std::thread m_downloadThread;
+    CIntervalClock m_clockTimeLapse;
+    std::atomic<long> m_nDroppedTicks{0};
+    CProgressWindow* m_wndTakingPicture = nullptr;
+    CProgressWindow* m_wndDownloading = nullptr;
+    // Get All Files in progress: the next picture index and the count.
+    bool m_bGettingAll = false;
+    int m_nGetAllNext = 0;
+    int m_nGetAllCount = 0;
+    // Handlers waiting for the camera, one inside the other.
+    int m_nCameraWaits = 0;
 
     bool m_bUploading = false;
     std::deque<QStringList> m_pendingDrops;
@@ -186,11 +215,24 @@ private:
     bool m_bSplashCreated = false;
     QRect m_rcSplash;
     std::unique_ptr<QWidget> m_hSplashWnd;
+
+    // Last, so that it goes first: the window's parts outlive it.
+    CCameraWorker m_camera;
 };
 
 // One capture: the focus mode written around the snapshot. Does nothing
-// without a connection. Safe on any thread.
+// without a connection. Camera thread.
 void TakePicture();
+// Ends the open link, if any, with the sign-off, as at exit. Camera thread.
+void CloseLink();
+// The three counters of the window, as read from the camera.
+struct CameraCounters {
+    int pictures = -1;
+    int framesLeft = 0;
+    std::int32_t availMem = 0;
+};
+// Camera thread.
+CameraCounters ReadCounters();
 // The camera's free memory in bytes; 0 when it cannot be read.
 std::int32_t GetAvailMemory();
 // Reads the camera's model and picks its resolution names.
@@ -199,10 +241,10 @@ void SelectResolutionTable();
 void SetViewfinder(int mode);
 
 // Downloads the camera's newest picture into the current folder. After a
-// time-lapse picture (on the picture thread) it also erases the picture when
-// "Delete After Download" was on at the last Get Last, and only when the
-// download succeeded. Safe on any thread.
-void GetLastPicture();
+// time-lapse picture it also erases the picture when "Delete After Download"
+// was on at the last Get Last, and only when the download succeeded.
+// Camera thread. 0 when the picture reached the folder, -1 otherwise.
+int GetLastPicture(bool afterTimeLapsePicture = false);
 // 1 when picture index + 1 is already in the current folder under the name
 // a download would give it, else 0.
 int AlreadyDownloaded(int index);
@@ -211,8 +253,7 @@ int AlreadyDownloaded(int index);
 std::string PlainPictureName(const unsigned char* bytes, long length);
 
 // Sends the file to the camera, which stores it as a picture: 0 when it
-// did, -1 otherwise (why goes to the activity log). On the window thread
-// the window keeps painting, with the wait cursor, but takes no input.
+// did, -1 otherwise (why goes to the activity log). Camera thread.
 int UploadFile(const std::string& path);
 
 // Lets the window thread handle what is waiting for it, once, so that a long

@@ -1,17 +1,14 @@
 // The main window's picture taking: one picture, the time lapse with its
-// picture threads, and the counters.
+// picture steps on the camera thread, and the counters.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QDialog>
-#include <QElapsedTimer>
 #include <QLineEdit>
-#include <QThread>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 
+#include "ProgressWindow.h"
 #include "Settings.h"
 #include "TulkDlg.h"
 #include "TulkState.h"
@@ -24,10 +21,9 @@ namespace {
 
 constexpr int kShortestInterval = 100;
 
-// The capture without its connection test, for the picture thread, which
+// The capture without its connection test, for the picture step, which
 // works on the link its window opened.
 void Capture() {
-    std::lock_guard lock(LinkLock());
     eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
     const unsigned char arg = 0;
     if (eph_action(g_iob, C990_C2_SNAPSHOT, &arg, 1) != 0) {
@@ -55,14 +51,27 @@ std::int32_t GetAvailMemory() {
     return value;
 }
 
+CameraCounters ReadCounters() {
+    std::lock_guard lock(LinkLock());
+    CameraCounters counters;
+    if (!g_bConnected) {
+        return counters;
+    }
+    counters.pictures = GetFrameCount(g_iob);
+    counters.framesLeft = GetFramesLeft();
+    counters.availMem = GetAvailMemory();
+    return counters;
+}
+
 void CTulkDlg::OnTakePicture() {
     if (!g_bConnected) {
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    TakePicture();
-    RefreshCounters();
-    QApplication::restoreOverrideCursor();
+    const CameraCounters counters = CameraWait([] {
+        TakePicture();
+        return ReadCounters();
+    });
+    ShowCounters(counters);
 }
 
 void CTulkDlg::OnRunTimeLapse() {
@@ -75,7 +84,7 @@ void CTulkDlg::OnRunTimeLapse() {
     }
     m_editDelay->SetValue(interval);
     g_nUploadToFtp = UploadFtpState();
-    m_timerTimeLapse.start(interval);
+    m_clockTimeLapse.Start(std::chrono::milliseconds(interval), [this] { TimeLapseTimerProc(); });
     g_bTimeLapseRunning = 1;
 }
 
@@ -94,59 +103,55 @@ std::int32_t CTulkDlg::UploadFtpState() const {
 
 void CTulkDlg::OnStopTimeLapse() {
     if (g_bConnected && g_bTimeLapseRunning) {
-        m_timerTimeLapse.stop();
+        m_clockTimeLapse.Stop();
         g_bTimeLapseRunning = 0;
     }
 }
 
 void CTulkDlg::TimeLapseTimerProc() {
-    ReapPictureThreads();
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([this, ended] {
-        PictureThread();
-        *ended = true;
-    });
-    m_pictureThreads.push_back(PictureWorker{std::move(thread), ended});
-}
-
-void CTulkDlg::PictureThread() {
+    // The previous picture is still being taken: this tick is dropped,
+    // never queued.
     int expected = 0;
     if (!g_bTakingPicture.compare_exchange_strong(expected, 1)) {
+        ++m_nDroppedTicks;
+        debug_output("Time lapse tick dropped: the previous picture is not done\r\n");
         return;
     }
-    QElapsedTimer clock;
-    clock.start();
-    // Widgets live on the window thread; the thread only asks for the wait
-    // window and never waits for it while holding the link.
-    QMetaObject::invokeMethod(this, "ShowWaitWindow", Qt::QueuedConnection, Q_ARG(bool, true));
-    Capture();
-    const auto elapsed = static_cast<unsigned long>(clock.elapsed());
-    if (g_bSaveEveryTime) {
-        GetLastPicture();
-    }
-    char line[128];
-    std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
-                  elapsed / 1000);
-    debug_output(line);
-    QMetaObject::invokeMethod(this, "ShowWaitWindow", Qt::QueuedConnection, Q_ARG(bool, false));
-    QMetaObject::invokeMethod(this, "OnTimer", Qt::BlockingQueuedConnection, Q_ARG(int, 0));
-    g_bTakingPicture = 0;
-}
-
-void CTulkDlg::ShowWaitWindow(bool show) {
-    if (show) {
-        if (!m_wndTakingPicture) {
-            auto* wait = new QDialog(this);
-            wait->setObjectName(QStringLiteral("IDD_TAKING_PICTURE"));
-            wait->setWindowTitle(QStringLiteral("Taking picture , please wait"));
-            wait->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-            wait->setModal(false);
-            wait->setFixedSize(182, 62);
-            m_wndTakingPicture = wait;
-        }
-        m_wndTakingPicture->show();
-    } else if (m_wndTakingPicture) {
-        m_wndTakingPicture->hide();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (g_bTakingPicture) {
+                TakingPictureWindow()->Begin(QStringLiteral("Taking picture , please wait"), false);
+            }
+        },
+        Qt::QueuedConnection);
+    auto counters = std::make_shared<CameraCounters>();
+    const bool queued = CameraPost(
+        [counters] {
+            const auto started = std::chrono::steady_clock::now();
+            Capture();
+            const auto elapsed =
+                static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - started)
+                                               .count());
+            if (g_bSaveEveryTime) {
+                GetLastPicture(true);
+            }
+            char line[128];
+            std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
+                          elapsed / 1000);
+            debug_output(line);
+            *counters = ReadCounters();
+        },
+        [this, counters] {
+            if (m_wndTakingPicture) {
+                m_wndTakingPicture->End();
+            }
+            ShowCounters(*counters);
+            g_bTakingPicture = 0;
+        });
+    if (!queued) {
+        g_bTakingPicture = 0;
     }
 }
 
@@ -154,40 +159,27 @@ void CTulkDlg::OnTimer(int /*id*/) {
     RefreshCounters();
 }
 
-void CTulkDlg::ReapPictureThreads() {
-    std::erase_if(m_pictureThreads, [](PictureWorker& worker) {
-        if (!*worker.ended) {
-            return false;
-        }
-        worker.thread.join();
-        return true;
-    });
-}
-
 void CTulkDlg::StopPictureWork() {
-    m_timerTimeLapse.stop();
+    m_clockTimeLapse.Stop();
     g_bTimeLapseRunning = 0;
-    // A picture thread ends by waiting for this thread to refresh the
-    // counters, so the queue keeps moving while we wait; the user's clicks
-    // wait until we are done.
-    while (!m_pictureThreads.empty()) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        ReapPictureThreads();
-        if (!m_pictureThreads.empty()) {
-            QThread::msleep(5);
-        }
-    }
-    JoinDownloadThread(QEventLoop::ExcludeUserInputEvents);
+    // Get All Files queues no further picture.
+    m_nGetAllCount = m_nGetAllNext;
 }
 
 void CTulkDlg::RefreshCounters() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
-    m_editPictures->setText(QString::number(GetFrameCount(g_iob)));
-    m_editFramesLeft->setText(QString::number(GetFramesLeft()));
-    m_editAvailMem->setText(QString::number(GetAvailMemory()));
+    ShowCounters(CameraWait([] { return ReadCounters(); }));
+}
+
+void CTulkDlg::ShowCounters(const CameraCounters& counters) {
+    if (!g_bConnected) {
+        return;
+    }
+    m_editPictures->setText(QString::number(counters.pictures));
+    m_editFramesLeft->setText(QString::number(counters.framesLeft));
+    m_editAvailMem->setText(QString::number(counters.availMem));
 }
 
 void CTulkDlg::OnDelayChange() {

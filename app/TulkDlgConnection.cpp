@@ -2,7 +2,6 @@
 // settings.
 #include <QCheckBox>
 #include <QDir>
-#include <QThread>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -13,6 +12,7 @@
 #include "TulkState.h"
 #include "camera_ops.h"
 #include "eph.h"
+#include "transfer_progress.h"
 
 namespace {
 
@@ -36,22 +36,24 @@ long SpeedOfPosition(std::int32_t position) {
 
 }  // namespace
 
-void CTulkDlg::OnConnect() {
-    // No picture thread may be left on the link we are about to close.
-    StopPictureWork();
-    {
-        std::lock_guard lock(LinkLock());
-        if (g_iob) {
-            eph_close(g_iob, 1);
-            eph_free(g_iob);
-            g_iob = nullptr;
-        }
-        g_bConnected = 0;
+void CloseLink() {
+    std::lock_guard lock(LinkLock());
+    if (g_iob) {
+        eph_close(g_iob, 1);
+        eph_free(g_iob);
+        g_iob = nullptr;
     }
+    g_bConnected = 0;
+}
 
-    std::int32_t useUsb = m_chkUseUsb->isChecked() ? 1 : 0;
-    g_bUseUsb = useUsb;
-    SettingDword("UseUSB", &useUsb, 1);
+void CTulkDlg::OnConnect() {
+    // No new picture step or download: those queued finish on the old link
+    // before the camera thread closes it.
+    StopPictureWork();
+
+    const std::int32_t useUsb = m_chkUseUsb->isChecked() ? 1 : 0;
+    std::int32_t stored = useUsb;
+    SettingDword("UseUSB", &stored, 1);
     std::int32_t port = 1;
     if (SettingDword("SerialPort", &port, 0) != 1) {
         port = 1;
@@ -60,14 +62,21 @@ void CTulkDlg::OnConnect() {
     if (SettingDword("SerialSpeed", &position, 0) != 1) {
         position = 1;
     }
+    const long speed = SpeedOfPosition(position);
 
-    {
-        std::lock_guard lock(LinkLock());
-        g_iob = eph_open(port, SpeedOfPosition(position));
+    const bool connected = CameraWait([useUsb, port, speed] {
+        CloseLink();
+        g_bUseUsb = useUsb;
+        g_iob = eph_open(port, speed);
         if (!g_iob) {
-            return;
+            return false;
         }
+        g_iob->progress_cb = TransferProgressCallback;
         g_bConnected = 1;
+        return true;
+    });
+    if (!connected) {
+        return;
     }
     RefreshCounters();
     SetSaveFolder(QString());

@@ -5,15 +5,13 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QProgressBar>
-#include <QThread>
-#include <QVBoxLayout>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
 #include "MessageBoxes.h"
+#include "ProgressWindow.h"
 #include "Settings.h"
 #include "TulkDlg.h"
 #include "TulkState.h"
@@ -48,37 +46,36 @@ std::string MadeUpName(const char* format, int number) {
     return name;
 }
 
-// The worker of Get All Files for one picture.
-void DownloadThread(CTulkDlg* window, int index) {
+// Get All Files for one picture. Camera thread.
+void DownloadOne(int index) {
     if (!g_bConnected) {
-        g_bDownloading = 0;
         return;
     }
-    QMetaObject::invokeMethod(window, "ShowDownloadWindow", Qt::QueuedConnection,
-                              Q_ARG(bool, true));
-    {
-        std::lock_guard lock(LinkLock());
-        // Connect or quit may have closed the link while we were starting.
-        if (g_bConnected) {
-            const int number = index + 1;
-            std::string name;
-            if (eph_setint(g_iob, C990_CURRENTFRAME, number) != 0) {
-                WriteLog("TulkDlg", __LINE__, "Failed to get current frame number");
-            } else if (!ReadPictureName(&name)) {
-                WriteLog("TulkDlg", __LINE__, "Failed to get name from camera");
-            }
-            if (name.empty()) {
-                name = MadeUpName("dscn%04d.jpg", number);
-            }
-            char line[300];
-            std::snprintf(line, sizeof line, "Downloading pic %i (%s)\r\n", number, name.c_str());
-            debug_output(line);
-            DownloadPicture(g_iob, name.c_str(), number);
-        }
+    const int number = index + 1;
+    std::string name;
+    if (eph_setint(g_iob, C990_CURRENTFRAME, number) != 0) {
+        WriteLog("TulkDlg", __LINE__, "Failed to get current frame number");
+    } else if (!ReadPictureName(&name)) {
+        WriteLog("TulkDlg", __LINE__, "Failed to get name from camera");
     }
-    QMetaObject::invokeMethod(window, "ShowDownloadWindow", Qt::QueuedConnection,
-                              Q_ARG(bool, false));
-    g_bDownloading = 0;
+    if (name.empty()) {
+        name = MadeUpName("dscn%04d.jpg", number);
+    }
+    char line[300];
+    std::snprintf(line, sizeof line, "Downloading pic %i (%s)\r\n", number, name.c_str());
+    debug_output(line);
+    DownloadPicture(g_iob, name.c_str(), number);
+}
+
+// A camera operation with one argument byte 0, and its log line when the
+// camera refuses it. Camera thread.
+bool EraseAction(int action, const char* failedLine) {
+    const unsigned char arg = 0;
+    if (eph_action(g_iob, action, &arg, 1) != 0) {
+        WriteLog("TulkDlg", __LINE__, failedLine);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -125,14 +122,14 @@ int AlreadyDownloaded(int index) {
     return 1;
 }
 
-void GetLastPicture() {
+int GetLastPicture(bool afterTimeLapsePicture) {
     std::lock_guard lock(LinkLock());
     if (!g_bConnected) {
-        return;
+        return -1;
     }
     const int count = GetFrameCount(g_iob);
     if (count == 0) {
-        return;
+        return -1;
     }
     // No picture is selected first: after a capture the camera has the new
     // one selected.
@@ -144,97 +141,71 @@ void GetLastPicture() {
         name = MadeUpName("dsn%04d.jpg", count);
     }
     const int downloaded = DownloadPicture(g_iob, name.c_str(), count);
-    if (g_bTakingPicture != 1) {
-        return;
-    }
     // A picture that did not reach the folder stays on the camera.
-    if (downloaded != 0) {
-        return;
+    if (!afterTimeLapsePicture || downloaded != 0) {
+        return downloaded;
     }
     if (GetFrameCount(g_iob) != 0 && g_bDeleteAfterDownload) {
-        const unsigned char arg = 0;
-        if (eph_action(g_iob, ERASELAST, &arg, 1) != 0) {
-            WriteLog("TulkDlg", __LINE__, "ERASELAST failed");
-        }
+        EraseAction(ERASELAST, "ERASELAST failed");
     }
+    return downloaded;
 }
 
 void CTulkDlg::OnGetAllFiles() {
-    if (!g_bConnected) {
+    if (!g_bConnected || m_bGettingAll) {
         return;
     }
-    const int count = GetFrameCount(g_iob);
-    for (int index = 0; index < count; ++index) {
-        while (g_bDownloading) {
-            if (m_wndDownloading) {
-                m_wndDownloading->repaint();
+    const int count = CameraWait([] { return g_bConnected ? GetFrameCount(g_iob) : 0; });
+    if (count <= 0 || !g_bConnected || m_bDestroyed) {
+        return;
+    }
+    // The window stays up for the whole run and is the one the user may
+    // work with meanwhile: its Cancel stops after the picture in hand.
+    m_bGettingAll = true;
+    m_nGetAllNext = 0;
+    m_nGetAllCount = count;
+    CProgressWindow* progress = DownloadingWindow();
+    progress->setWindowModality(Qt::ApplicationModal);
+    progress->Begin(QStringLiteral("Downloading pictures into the save folder"), true);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    NextDownload();
+}
+
+void CTulkDlg::NextDownload() {
+    if (m_nGetAllNext >= m_nGetAllCount || !g_bConnected) {
+        EndGetAllFiles();
+        return;
+    }
+    const int index = m_nGetAllNext++;
+    DownloadingWindow()->SetItem(index + 1, m_nGetAllCount);
+    g_bDownloading = 1;
+    const bool onlyNew = g_bOnlyNew != 0;
+    const bool queued = CameraPost(
+        [index, onlyNew] {
+            if (!g_bConnected || (onlyNew && AlreadyDownloaded(index))) {
+                return;
             }
-            QThread::msleep(10);
-            PumpWaitingMessage();
-        }
-        // The user may have connected again or quit while we waited.
-        if (!g_bConnected || m_bDestroyed) {
-            return;
-        }
-        if (g_bOnlyNew && AlreadyDownloaded(index)) {
-            continue;
-        }
-        if (m_downloadThread.joinable()) {
-            m_downloadThread.join();
-        }
-        g_bDownloading = 1;
-        m_downloadThread = std::thread(DownloadThread, this, index);
-        QThread::msleep(100);
-        PumpWaitingMessage();
+            DownloadOne(index);
+        },
+        [this] {
+            g_bDownloading = 0;
+            NextDownload();
+        });
+    if (!queued) {
+        g_bDownloading = 0;
+        EndGetAllFiles();
     }
 }
 
-void CTulkDlg::JoinDownloadThread(QEventLoop::ProcessEventsFlags flags) {
-    while (g_bDownloading) {
-        QCoreApplication::processEvents(flags);
-        QThread::msleep(5);
+void CTulkDlg::EndGetAllFiles() {
+    if (!m_bGettingAll) {
+        return;
     }
-    if (m_downloadThread.joinable()) {
-        m_downloadThread.join();
-    }
-    // The worker's last requests to the window.
-    QCoreApplication::processEvents(flags);
-}
-
-void CTulkDlg::ShowDownloadWindow(bool show) {
-    if (show) {
-        if (!m_wndDownloading) {
-            auto* indicator = new QDialog(this);
-            indicator->setObjectName(QStringLiteral("IDD_DOWNLOADING"));
-            indicator->setWindowTitle(QStringLiteral("Downloading Picture"));
-            indicator->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-            indicator->setModal(false);
-            auto* bar = new QProgressBar(indicator);
-            bar->setProperty("id", 1024);
-            // Nothing measures a download's progress: the bar only shows
-            // that one is running.
-            bar->setRange(0, 0);
-            bar->setTextVisible(false);
-            auto* layout = new QVBoxLayout(indicator);
-            layout->addWidget(bar);
-            indicator->setFixedSize(281, 38);
-            m_wndDownloading = indicator;
-        }
-        m_wndDownloading->show();
-        m_wndDownloading->repaint();
-        if (!m_bDownloadCursor) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            m_bDownloadCursor = true;
-        }
-    } else {
-        if (m_wndDownloading) {
-            m_wndDownloading->hide();
-        }
-        if (m_bDownloadCursor) {
-            QApplication::restoreOverrideCursor();
-            m_bDownloadCursor = false;
-        }
-    }
+    m_bGettingAll = false;
+    m_nGetAllNext = m_nGetAllCount = 0;
+    DownloadingWindow()->End();
+    DownloadingWindow()->setWindowModality(Qt::NonModal);
+    QApplication::restoreOverrideCursor();
 }
 
 void CTulkDlg::OnOnlyNew() {
@@ -247,48 +218,40 @@ void CTulkDlg::OnGetLast() {
     }
     g_nUploadToFtp = UploadFtpState();
     g_bDeleteAfterDownload = m_chkDeleteAfter->isChecked() ? 1 : 0;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    GetLastPicture();
-    QApplication::restoreOverrideCursor();
+    DownloadingWindow()->Begin(QStringLiteral("Downloading the newest picture"), false);
+    CameraWait([] { GetLastPicture(); });
+    DownloadingWindow()->End();
 }
 
 void CTulkDlg::OnDeleteLast() {
-    if (!g_bConnected || GetFrameCount(g_iob) == 0) {
+    if (!g_bConnected) {
         return;
     }
-    int status = 0;
-    {
-        std::lock_guard lock(LinkLock());
-        const unsigned char arg = 0;
-        status = eph_action(g_iob, ERASELAST, &arg, 1);
+    const bool erased = CameraWait([] {
+        return g_bConnected && GetFrameCount(g_iob) != 0 &&
+               EraseAction(ERASELAST, "ERASELAST failed");
+    });
+    if (erased) {
+        RefreshCounters();
     }
-    if (status != 0) {
-        WriteLog("TulkDlg", __LINE__, "ERASELAST failed");
-        return;
-    }
-    RefreshCounters();
 }
 
 void CTulkDlg::OnDeleteAll() {
-    if (!g_bConnected || GetFrameCount(g_iob) == 0) {
+    if (!g_bConnected) {
         return;
     }
-    if (AreYouSure() != 1) {
+    const int count = CameraWait([] { return g_bConnected ? GetFrameCount(g_iob) : 0; });
+    if (count == 0 || !g_bConnected) {
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    int status = 0;
-    {
-        std::lock_guard lock(LinkLock());
-        const unsigned char arg = 0;
-        status = eph_action(g_iob, ERASEALL, &arg, 1);
+    if (AreYouSure() != 1 || !g_bConnected) {
+        return;
     }
-    if (status != 0) {
-        WriteLog("TulkDlg", __LINE__, "ERASEALL failed");
-    } else {
+    const bool erased =
+        CameraWait([] { return g_bConnected && EraseAction(ERASEALL, "ERASEALL failed"); });
+    if (erased) {
         RefreshCounters();
     }
-    QApplication::restoreOverrideCursor();
 }
 
 void CTulkDlg::OnSaveFolderEdited() {

@@ -8,8 +8,10 @@
 #include <QImage>
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <vector>
 
+#include "ProgressWindow.h"
 #include "SplashWindow.h"
 #include "TulkDlg.h"
 #include "TulkState.h"
@@ -39,28 +41,32 @@ void CTulkDlg::OnTakePreview() {
     if (!g_bConnected) {
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     char name[32];
     PreviewName(name, 0);
-    if (!m_chkRunPreview->isChecked()) {
-        SavePreviewToFile(name);
-        ShowSplashPicture(QString::fromLatin1(name));
-    } else {
-        // preview00.jpg first, then preview15.jpg down to preview01.jpg.
-        int n = kRunPreviewPasses - 1;
-        for (int pass = 0; pass < kRunPreviewPasses; ++pass) {
-            SavePreviewToFile(name);
-            ShowSplashPicture(QString::fromLatin1(name));
-            PreviewName(name, n--);
-            // The window keeps painting between pictures, but the next
-            // press waits until this run has ended.
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            if (!g_bConnected || m_bDestroyed) {
-                break;
-            }
+    const int passes = m_chkRunPreview->isChecked() ? kRunPreviewPasses : 1;
+    CProgressWindow* progress = DownloadingWindow();
+    progress->Begin(QStringLiteral("Taking a preview"), false);
+    // preview00.jpg first, then preview15.jpg down to preview01.jpg. The
+    // window keeps painting between pictures, but the next press waits
+    // until this run has ended.
+    int n = kRunPreviewPasses - 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        if (passes > 1) {
+            progress->SetItem(pass + 1, passes);
         }
+        const std::string path = name;
+        CameraWait([&path] {
+            if (g_bConnected) {
+                SavePreviewToFile(path.c_str());
+            }
+        });
+        if (!g_bConnected || m_bDestroyed) {
+            break;
+        }
+        ShowSplashPicture(QString::fromLatin1(name));
+        PreviewName(name, n--);
     }
-    QApplication::restoreOverrideCursor();
+    progress->End();
 }
 
 void CTulkDlg::ShowSplashPicture(const QString& path) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "TulkDlg.h"
@@ -88,20 +89,71 @@ void SelectResolutionTable() {
     g_nResolutionNames = table.lookupCount;
 }
 
+namespace {
+
+// One register as Get Info read it.
+struct RegisterRead {
+    int rc = 0;
+    std::int32_t value = 0;
+};
+
+// Everything Get Info asks the camera, in the order it asks.
+struct CameraInfo {
+    RegisterRead resolution, aperture, colourMode, battery, flash, whiteBalance, imageAdjust,
+        metering, focus;
+    int zoom = 100;
+};
+
+// Camera thread.
+CameraInfo ReadCameraInfo() {
+    std::lock_guard lock(LinkLock());
+    SelectResolutionTable();
+    CameraInfo info;
+    auto read = [](int reg) {
+        RegisterRead r;
+        r.rc = eph_getint(g_iob, reg, &r.value);
+        return r;
+    };
+    info.resolution = read(C990_RESOLUTION);
+    info.aperture = read(C990_APERTURE);
+    info.colourMode = read(C990_COLOURMODE);
+    info.battery = read(C990_BATTERY);
+    info.flash = read(C990_FLASH);
+    info.whiteBalance = read(WHITEBAL);
+    info.imageAdjust = read(C990_IMAGEADJ);
+    info.metering = read(C990_METERING);
+    info.focus = read(C990_FOCUSMODE);
+    // Every capture from now on writes this back, whichever thread asks.
+    g_nFocusMode = info.focus.value;
+    info.zoom = GetZoom();
+    return info;
+}
+
+}  // namespace
+
 void CTulkDlg::OnGetInfo() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
-    SelectResolutionTable();
+    const CameraInfo info =
+        CameraWait([] {
+            return g_bConnected ? std::optional<CameraInfo>(ReadCameraInfo()) : std::nullopt;
+        }).value_or(CameraInfo{});
+    if (!g_bConnected) {
+        return;
+    }
     std::int32_t value = 0;
     int position = 0;
     int found = 0;
     int rc = 0;
+    auto take = [&](const RegisterRead& read) {
+        rc = read.rc;
+        value = read.value;
+    };
 
     // Lists named by a value table, searched for the value's name.
     struct NamedStep {
-        int reg;
+        const RegisterRead* read;
         QComboBox* list;
         const NameTable* table;
         const char* failedLine;
@@ -109,7 +161,7 @@ void CTulkDlg::OnGetInfo() {
     };
     const NameTable resolution = ResolutionLookup();
     auto named = [&](const NamedStep& step) {
-        rc = eph_getint(g_iob, step.reg, &value);
+        take(*step.read);
         if (rc == 0) {
             position = SearchList(step.list, NameOfValue(*step.table, value), &found);
         }
@@ -122,12 +174,12 @@ void CTulkDlg::OnGetInfo() {
         found = 0;
     };
     // Lines checked by -Wformat through LogFormatted's callers below.
-    named({C990_RESOLUTION, m_cbResolution, &resolution, "C990_RESOLUTION",
+    named({&info.resolution, m_cbResolution, &resolution, "C990_RESOLUTION",
            "C999_RESOLUTION: str=%s, val=%d"});
-    named({C990_APERTURE, m_cbAperture, &ApertureNames, "C990_APERTURE",
+    named({&info.aperture, m_cbAperture, &ApertureNames, "C990_APERTURE",
            "C999_APERTURE: str=%s, val=%d"});
 
-    rc = eph_getint(g_iob, C990_COLOURMODE, &value);
+    take(info.colourMode);
     if (rc == 0) {
         if (value >= 1 && value <= 2) {
             m_cbColourMode->setCurrentIndex(value - 1);
@@ -142,7 +194,7 @@ void CTulkDlg::OnGetInfo() {
     }
     found = 0;
 
-    rc = eph_getint(g_iob, C990_BATTERY, &value);
+    take(info.battery);
     if (rc == 0) {
         if (value == 0) {
             value = 100;
@@ -158,22 +210,22 @@ void CTulkDlg::OnGetInfo() {
     }
     found = 0;
 
-    named({C990_FLASH, m_cbFlash, &FlashNames, "C990_FLASH", "C990_FLASH: str=%s, val=%d"});
+    named({&info.flash, m_cbFlash, &FlashNames, "C990_FLASH", "C990_FLASH: str=%s, val=%d"});
 
-    if (eph_getint(g_iob, WHITEBAL, &value) == 0 && value != 255) {
+    take(info.whiteBalance);
+    if (rc == 0 && value != 255) {
         position = SearchList(m_cbWhiteBalance, NameOfValue(WhiteBalanceNames, value), &found);
     }
 
-    named({C990_IMAGEADJ, m_cbImageAdjust, &ImageAdjustNames, "C990_IMAGEADJ",
+    named({&info.imageAdjust, m_cbImageAdjust, &ImageAdjustNames, "C990_IMAGEADJ",
            "C990_IMAGEADJ: str=%s, val=%d"});
-    named({C990_METERING, m_cbMetering, &MeteringNames, "C990_METERING",
+    named({&info.metering, m_cbMetering, &MeteringNames, "C990_METERING",
            "C990_METERING: str=%s, val=%d"});
 
-    rc = eph_getint(g_iob, C990_FOCUSMODE, &value);
+    take(info.focus);
     if (rc == 0 && value <= m_cbFocus->count()) {
         position = SearchList(m_cbFocus, NameOfValue(FocusNames, value), &found);
     }
-    g_nFocusMode = value;
     if (rc == -1) {
         WriteLog("TulkDlg", __LINE__, "C990_FOCUSMODE");
     }
@@ -183,29 +235,36 @@ void CTulkDlg::OnGetInfo() {
     }
     found = 0;
 
-    m_sliderZoom->setValue(GetZoom());
+    m_sliderZoom->setValue(info.zoom);
 }
 
 void CTulkDlg::OnResolutionChange() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
-    SelectResolutionTable();
     const int position = m_cbResolution->currentIndex();
-    if (position < 0) {
-        return;
+    const std::string text = m_cbResolution->itemText(position).toStdString();
+    const bool written = CameraWait([position, &text] {
+        if (!g_bConnected) {
+            return false;
+        }
+        SelectResolutionTable();
+        if (position < 0) {
+            return false;
+        }
+        const auto value = ValueOfName(ResolutionLookup(), text);
+        if (!value) {
+            WriteLog("TulkDlg", __LINE__, "Bad res setting");
+            return false;
+        }
+        if (eph_setint(g_iob, C990_RESOLUTION, *value) != 0) {
+            LogFormatted(__LINE__, "res = %d", *value);
+        }
+        return true;
+    });
+    if (written) {
+        RefreshCounters();
     }
-    const auto value =
-        ValueOfName(ResolutionLookup(), m_cbResolution->itemText(position).toStdString());
-    if (!value) {
-        WriteLog("TulkDlg", __LINE__, "Bad res setting");
-        return;
-    }
-    if (eph_setint(g_iob, C990_RESOLUTION, *value) != 0) {
-        LogFormatted(__LINE__, "res = %d", *value);
-    }
-    RefreshCounters();
 }
 
 namespace {
@@ -214,12 +273,11 @@ namespace {
 // broken link, so every non-zero status is reported, not only -1.
 
 // The lists whose choice is the value of its name in a table.
-void WriteNamedChoice(QComboBox* list, const NameTable& table, int reg, const char* noValueLine,
-                      const char* failedLine) {
+void WriteNamedChoice(CTulkDlg* window, QComboBox* list, const NameTable& table, int reg,
+                      const char* noValueLine, const char* failedLine) {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
     const int position = list->currentIndex();
     const auto value = ValueOfName(table, list->itemText(position).toStdString());
     if (!value) {
@@ -227,31 +285,33 @@ void WriteNamedChoice(QComboBox* list, const NameTable& table, int reg, const ch
         WriteLog("TulkDlg", __LINE__, g_szErrorText);
         return;
     }
-    if (eph_setint(g_iob, reg, *value) != 0) {
-        std::snprintf(g_szErrorText, kErrorTextSize, failedLine, *value);
-        WriteLog("TulkDlg", __LINE__, g_szErrorText);
-    }
+    window->CameraWait([reg, value, failedLine] {
+        if (g_bConnected && eph_setint(g_iob, reg, *value) != 0) {
+            std::snprintf(g_szErrorText, kErrorTextSize, failedLine, *value);
+            WriteLog("TulkDlg", __LINE__, g_szErrorText);
+        }
+    });
 }
 
 }  // namespace
 
 void CTulkDlg::OnApertureChange() {
-    WriteNamedChoice(m_cbAperture, ApertureNames, C990_APERTURE, "APERTURE get failed (%d)",
+    WriteNamedChoice(this, m_cbAperture, ApertureNames, C990_APERTURE, "APERTURE get failed (%d)",
                      "APERTURE set failed (%d)");
 }
 
 void CTulkDlg::OnWhiteBalanceChange() {
-    WriteNamedChoice(m_cbWhiteBalance, WhiteBalanceNames, WHITEBAL, "WHITEBAL get failed (%d)",
-                     "WHITEBAL set failed (%d)");
+    WriteNamedChoice(this, m_cbWhiteBalance, WhiteBalanceNames, WHITEBAL,
+                     "WHITEBAL get failed (%d)", "WHITEBAL set failed (%d)");
 }
 
 void CTulkDlg::OnImageAdjustChange() {
-    WriteNamedChoice(m_cbImageAdjust, ImageAdjustNames, C990_IMAGEADJ, "IMAGEADJ get failed (%d)",
-                     "IMAGEADJ set failed (%d)");
+    WriteNamedChoice(this, m_cbImageAdjust, ImageAdjustNames, C990_IMAGEADJ,
+                     "IMAGEADJ get failed (%d)", "IMAGEADJ set failed (%d)");
 }
 
 void CTulkDlg::OnMeteringChange() {
-    WriteNamedChoice(m_cbMetering, MeteringNames, C990_METERING, "METERING get failed (%d)",
+    WriteNamedChoice(this, m_cbMetering, MeteringNames, C990_METERING, "METERING get failed (%d)",
                      "METERING set failed (%d)");
 }
 
@@ -259,46 +319,49 @@ void CTulkDlg::OnFlashChange() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
     const int position = m_cbFlash->currentIndex();
     std::int32_t value = position;
     if (const auto named = ValueOfName(FlashNames, m_cbFlash->itemText(position).toStdString())) {
         value = *named;
     }
-    if (eph_setint(g_iob, C990_FLASH, value) != 0) {
-        LogFormatted(__LINE__, "FLASH set failed (%d)", value);
-    }
+    CameraWait([value] {
+        if (g_bConnected && eph_setint(g_iob, C990_FLASH, value) != 0) {
+            LogFormatted(__LINE__, "FLASH set failed (%d)", value);
+        }
+    });
 }
 
 void CTulkDlg::OnColourModeChange() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
     const std::int32_t value = m_cbColourMode->currentIndex() + 1;
-    if (eph_setint(g_iob, C990_COLOURMODE, value) != 0) {
-        LogFormatted(__LINE__, "COLOURMODE set failed (%d)", value);
-    }
+    CameraWait([value] {
+        if (g_bConnected && eph_setint(g_iob, C990_COLOURMODE, value) != 0) {
+            LogFormatted(__LINE__, "COLOURMODE set failed (%d)", value);
+        }
+    });
 }
 
 void CTulkDlg::OnFocusChange() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
     const auto named = ValueOfName(FocusNames, m_cbFocus->currentText().toStdString());
     const std::int32_t value = named ? *named : -1;
-    if (eph_setint(g_iob, C990_FOCUSMODE, 1) == -1) {
-        return;
-    }
-    g_nFocusMode = value;
-    eph_setint(g_iob, C990_FOCUSMODE, value);
-    std::int32_t readBack = -1;
-    eph_getint(g_iob, C990_FOCUSMODE, &readBack);
-    if (readBack != value) {
-        LogFormatted(__LINE__, "FOCUSMODE set failed tried to set %d got %lu", value,
-                     static_cast<unsigned long>(static_cast<std::uint32_t>(readBack)));
-    }
+    CameraWait([value] {
+        if (!g_bConnected || eph_setint(g_iob, C990_FOCUSMODE, 1) == -1) {
+            return;
+        }
+        g_nFocusMode = value;
+        eph_setint(g_iob, C990_FOCUSMODE, value);
+        std::int32_t readBack = -1;
+        eph_getint(g_iob, C990_FOCUSMODE, &readBack);
+        if (readBack != value) {
+            LogFormatted(__LINE__, "FOCUSMODE set failed tried to set %d got %lu", value,
+                         static_cast<unsigned long>(static_cast<std::uint32_t>(readBack)));
+        }
+    });
 }
 
 void CTulkDlg::OnViewfinderChange() {
@@ -307,7 +370,7 @@ void CTulkDlg::OnViewfinderChange() {
     }
     const int mode = m_cbViewfinder->currentIndex() + 1;
     if (mode >= 1 && mode <= m_cbViewfinder->count()) {
-        SetViewfinder(mode);
+        CameraWait([mode] { SetViewfinder(mode); });
     } else {
         LogFormatted(__LINE__, "Viewfinder bad mode (%d)", mode);
     }
@@ -328,7 +391,12 @@ void CTulkDlg::OnShutterEdited() {
     if (!g_bConnected) {
         return;
     }
-    SetShutterSpeed(m_editShutter->Value());
+    const long value = m_editShutter->Value();
+    CameraWait([value] {
+        if (g_bConnected) {
+            SetShutterSpeed(value);
+        }
+    });
 }
 
 void CTulkDlg::OnZoomReleased() {
@@ -336,7 +404,14 @@ void CTulkDlg::OnZoomReleased() {
         return;
     }
     const double zoom = m_sliderZoom->value() / 10.0;
-    if (SetZoom(zoom) != 0) {
+    // Not sent at all (the window is closing) counts as failed.
+    int status = -1;
+    CameraWait([zoom, &status] {
+        if (g_bConnected) {
+            status = SetZoom(zoom);
+        }
+    });
+    if (status != 0) {
         WriteLog("TulkDlg", __LINE__, "zoom failed");
     } else {
         RefreshZoom();
@@ -347,10 +422,25 @@ void CTulkDlg::RefreshZoom() {
     if (!g_bConnected) {
         return;
     }
-    std::lock_guard lock(LinkLock());
-    m_sliderZoom->setValue(GetZoom());
+    // The slider and the field each asked the camera in their turn.
+    struct Zooms {
+        int slider = 100;
+        int field = 100;
+    };
+    const Zooms zooms = CameraWait([] {
+        Zooms read;
+        if (g_bConnected) {
+            read.slider = GetZoom();
+            read.field = GetZoom();
+        }
+        return read;
+    });
+    if (!g_bConnected) {
+        return;
+    }
+    m_sliderZoom->setValue(zooms.slider);
     char text[32];
-    std::snprintf(text, sizeof text, "%3.3g", GetZoom() / 10.0);
+    std::snprintf(text, sizeof text, "%3.3g", zooms.field / 10.0);
     m_editZoom->SetText(QString::fromLatin1(text));
 }
 
@@ -372,6 +462,11 @@ void CTulkDlg::OnZoomEdited() {
     }
     m_sliderZoom->setValue(static_cast<int>(r));
     if (g_bConnected) {
-        SetZoom(r / 10.0);
+        const double zoom = r / 10.0;
+        CameraWait([zoom] {
+            if (g_bConnected) {
+                SetZoom(zoom);
+            }
+        });
     }
 }

@@ -2,7 +2,6 @@
 // send a picture file to the camera, which stores it as a picture.
 #include <QApplication>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QStringList>
 #include <QThread>
@@ -17,15 +16,16 @@
 #include <new>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "MessageBoxes.h"
+#include "ProgressWindow.h"
 #include "TulkDlg.h"
 #include "TulkState.h"
 #include "activity_log.h"
 #include "camera_ops.h"
 #include "eph.h"
 #include "platform/debug_output.h"
+#include "transfer_progress.h"
 
 namespace {
 
@@ -52,9 +52,9 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Everything of an upload after the wait cursor: the checks, the file and
-// the link. Safe on any thread.
-int UploadFileNow(const std::string& path) {
+}  // namespace
+
+int UploadFile(const std::string& path) {
     std::error_code error;
     const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
     if (error) {
@@ -93,6 +93,7 @@ int UploadFileNow(const std::string& path) {
     if (!g_bConnected) {
         return -1;
     }
+    CurrentTransfer().Begin(path, 0);
     std::int32_t avail = 0;
     if (eph_getint(g_iob, AVAILMEM, &avail) != 0) {
         WriteLog("TulkDlg", __LINE__, "AVAILMEM");
@@ -112,6 +113,7 @@ int UploadFileNow(const std::string& path) {
         WriteLog("TulkDlg", __LINE__, "C990_MAGIC");
         return -1;
     }
+    CurrentTransfer().Begin(path, static_cast<long>(size));
     if (eph_setvar(g_iob, C990_UPLOAD, block.get(), static_cast<long>(size)) != 0) {
         WriteLog("TulkDlg", __LINE__, "C990_UPLOAD failed");
         return -1;
@@ -124,48 +126,30 @@ int UploadFileNow(const std::string& path) {
     return 0;
 }
 
-}  // namespace
-
-int UploadFile(const std::string& path) {
-    if (!g_bConnected) {
-        return -1;
-    }
-    const bool onWindowThread = QCoreApplication::instance() &&
-                                QThread::currentThread() == QCoreApplication::instance()->thread();
-    if (!onWindowThread) {
-        return UploadFileNow(path);
-    }
-    // A large file takes minutes on a serial line: the window keeps
-    // painting meanwhile, but takes no input until the upload has ended.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    int result = -1;
-    QEventLoop loop;
-    std::thread worker([&] {
-        result = UploadFileNow(path);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
-    QApplication::restoreOverrideCursor();
-    return result;
-}
-
 void CTulkDlg::OnDropFiles(const QStringList& drop) {
     if (!g_bConnected) {
         return;
     }
-    // A message box is up, perhaps for a camera operation that holds the
-    // link until it is answered (one of ours, or a worker's waiting for the
-    // window): the files wait until it has been answered.
-    if (QApplication::activeModalWidget()) {
+    // A box or dialog is up over the window (not the window itself, which
+    // the program runs modally): the files wait until it has been answered.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != this) {
         QTimer::singleShot(kDropRetry, this, [this, drop] { OnDropFiles(drop); });
         return;
     }
     // A drop that arrives while a file is being sent waits its turn.
-    m_pendingDrops.push_back(drop);
-    if (!m_bUploading) {
-        UploadPendingDrops();
+    if (m_bUploading) {
+        m_pendingDrops.push_back(drop);
+        return;
     }
+    // A handler is waiting for the camera, or Get All Files runs: the files
+    // go when that is over.
+    if (m_nCameraWaits > 0 || m_bGettingAll) {
+        QTimer::singleShot(kDropRetry, this, [this, drop] { OnDropFiles(drop); });
+        return;
+    }
+    m_pendingDrops.push_back(drop);
+    UploadPendingDrops();
 }
 
 void CTulkDlg::UploadPendingDrops() {
@@ -183,17 +167,29 @@ void CTulkDlg::UploadPendingDrops() {
             char line[4200];
             std::snprintf(line, sizeof line, "File dropped %s\r\n", file.c_str());
             debug_output(line);
-            if (GetFramesLeft() <= 0) {
+            if (CameraWait([] { return g_bConnected ? GetFramesLeft() : 0; }) <= 0) {
                 TulkError(this, "Camera is out of memory!");
                 break;
             }
-            if (UploadFile(file) == -1) {
+            if (UploadWithProgress(file) == -1) {
                 TulkError(this, "Failed to upload file!");
                 break;
             }
         }
     }
     m_bUploading = false;
+}
+
+int CTulkDlg::UploadWithProgress(const std::string& path) {
+    // A large file takes minutes on a serial line: the window keeps
+    // painting and shows how far it has got, but takes no input until the
+    // upload has ended.
+    DownloadingWindow()->Begin(QStringLiteral("Uploading to the camera"), false);
+    // Not run at all (the window is closing) is not a success.
+    int result = -1;
+    CameraWait([&path, &result] { result = UploadFile(path); });
+    DownloadingWindow()->End();
+    return result;
 }
 
 QString CTulkDlg::ChooseFile() {
@@ -224,12 +220,12 @@ void CTulkDlg::OnSelectFile() {
     if (path.isEmpty() || !g_bConnected) {
         return;
     }
-    if (GetFramesLeft() < 2) {
+    if (CameraWait([] { return g_bConnected ? GetFramesLeft() : 0; }) < 2) {
         TulkError(this, "Not enough memory!");
         return;
     }
     m_bUploading = true;
-    if (UploadFile(path.toStdString()) == -1) {
+    if (UploadWithProgress(path.toStdString()) == -1) {
         TulkError(this, "Failed to upload file!");
     }
     m_bUploading = false;

@@ -31,7 +31,7 @@ extern std::atomic<int> g_bDeleteAfterDownload;
 extern std::atomic<std::int32_t> g_nFocusMode;
 
 // The camera's model code, as read when the resolution table is chosen.
-// Window thread only.
+// Camera thread only.
 inline constexpr int kCameraCodeSize = 2048;
 extern char g_szCameraCode[kCameraCodeSize];
 // The resolution names valid for the connected camera and how many of them

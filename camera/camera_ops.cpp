@@ -1,5 +1,6 @@
 #include "camera_ops.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -8,12 +9,51 @@
 #include "link_buffer.h"
 #include "platform/file_writer.h"
 #include "registers.h"
+#include "transfer_progress.h"
 
 eph_iob* g_iob = nullptr;
 
-std::recursive_mutex& LinkLock() {
-    static std::recursive_mutex lock;
+namespace {
+
+thread_local int t_linkDepth = 0;
+std::atomic<LinkWaitCheck> g_linkWaitCheck{nullptr};
+
+}  // namespace
+
+void LinkMutex::lock() {
+    if (t_linkDepth == 0) {
+        if (const LinkWaitCheck check = g_linkWaitCheck.load()) {
+            check();
+        }
+    }
+    mutex_.lock();
+    ++t_linkDepth;
+}
+
+void LinkMutex::unlock() {
+    --t_linkDepth;
+    mutex_.unlock();
+}
+
+bool LinkMutex::try_lock() {
+    if (!mutex_.try_lock()) {
+        return false;
+    }
+    ++t_linkDepth;
+    return true;
+}
+
+LinkMutex& LinkLock() {
+    static LinkMutex lock;
     return lock;
+}
+
+bool LinkHeldByThisThread() {
+    return t_linkDepth > 0;
+}
+
+void SetLinkWaitCheck(LinkWaitCheck check) {
+    g_linkWaitCheck = check;
 }
 
 namespace {
@@ -61,6 +101,11 @@ int SavePreviewToFile(const char* path) {
         std::int32_t length = 0;
         long received = kChunk;
         const unsigned char none = 0;
+        // The picture's bytes, announced to whoever shows progress.
+        auto receive = [&] {
+            CurrentTransfer().Begin(path, length);
+            return eph_getvar(g_iob, C990_FRAMEDATA, &buffer.data, &received);
+        };
         if (!buffer.data) {
             std::snprintf(g_szErrorText, kErrorTextSize, "could not alloc %lu bytes\n",
                           static_cast<unsigned long>(kChunk));
@@ -75,7 +120,7 @@ int SavePreviewToFile(const char* path) {
             WriteLog("camera_ops", __LINE__, "C990_CURRENTFRAME failed");
         } else if (eph_getint(g_iob, C990_LENGTHFRAME, &length) != 0) {
             WriteLog("camera_ops", __LINE__, "C990_LENGTHFRAME failed");
-        } else if (eph_getvar(g_iob, C990_FRAMEDATA, &buffer.data, &received) != 0) {
+        } else if (receive() != 0) {
             WriteLog("camera_ops", __LINE__, "C990_FRAMEDATA failed");
         } else if (!file.write(buffer.data, received)) {
             WriteLog("camera_ops", __LINE__, "Write failed");

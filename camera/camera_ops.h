@@ -10,10 +10,29 @@
 // the next Connect or the end of the program.
 extern eph_iob* g_iob;
 
-// One camera operation at a time on the link, whichever thread asks. Every
-// operation of the camera and controller layers holds it; it is recursive
-// so that an operation may call another.
-std::recursive_mutex& LinkLock();
+// The camera link's lock: one camera operation at a time, whichever thread
+// asks. Every operation of the camera and controller layers holds it; it is
+// recursive so that an operation may call another. It knows which thread
+// holds it, so that the controller can check its threading rule: a thread
+// that holds the link never waits for the window, and the window thread
+// never waits for the link.
+class LinkMutex {
+public:
+    void lock();
+    void unlock();
+    bool try_lock();
+
+private:
+    std::recursive_mutex mutex_;
+};
+LinkMutex& LinkLock();
+// This thread holds the link.
+bool LinkHeldByThisThread();
+// Called before a thread begins to wait for the link (not when it already
+// holds it); the controller installs a check that the caller may wait. Null
+// removes it.
+using LinkWaitCheck = void (*)();
+void SetLinkWaitCheck(LinkWaitCheck check);
 
 // The larger of the two picture counters; a counter that cannot be read
 // counts as -1.

@@ -15,6 +15,7 @@
 #include "platform/debug_output.h"
 #include "platform/file_writer.h"
 #include "registers.h"
+#include "transfer_progress.h"
 
 namespace {
 
@@ -135,6 +136,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
         return fail(__LINE__, "CURRENTFRAME");
     }
     long received = size > 0 ? size : 2048;
+    CurrentTransfer().Begin(path, transfer);
     if (eph_getvar(iob, C990_FRAMEDATA, &data.data, &received) != 0) {
         return fail(__LINE__, "Read");
     }

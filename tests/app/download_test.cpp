@@ -242,9 +242,7 @@ private slots:
         auto* indicator = rig.Window().findChild<QDialog*>("IDD_DOWNLOADING");
         QVERIFY(indicator);
         QCOMPARE(indicator->windowTitle(), QString("Downloading Picture"));
-        auto* bar = Control<QProgressBar>(indicator, 1024);
-        QVERIFY(bar);
-        QCOMPARE(bar->maximum(), 0);
+        QVERIFY(Control<QProgressBar>(indicator, 1024));
         QCOMPARE(Count(rig, 2, ERASELAST) + Count(rig, 2, ERASEALL), 0);
     }
 
@@ -410,8 +408,7 @@ private slots:
         rig.camera.setPacing(true);
         QVERIFY(!QApplication::overrideCursor());
         rig.Click("btnGetAllFiles");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.camera.selectedPicture() == 4 && g_bDownloading.load() == 1,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(DataReads(rig) == 4 && g_bDownloading.load() == 1, 20000);
         auto* indicator = rig.Window().findChild<QDialog*>("IDD_DOWNLOADING");
         QVERIFY(indicator);
         QTRY_VERIFY(indicator->isVisible());
@@ -462,8 +459,7 @@ private slots:
         QCOMPARE(g_bConnected.load(), 1);
         rig.camera.setPacing(true);
         rig.Click("btnGetAllFiles");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.camera.selectedPicture() == 4 && g_bDownloading.load() == 1,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(DataReads(rig) == 4 && g_bDownloading.load() == 1, 20000);
         rig.window.reset();
         QCOMPARE(g_bDownloading.load(), 0);
         QCOMPARE(g_bConnected.load(), 0);

@@ -567,8 +567,10 @@ private slots:
                 << MB_OKCANCEL << int(QMessageBox::Cancel) << IDCANCEL << worker;
         }
     }
-    // The camera layer's messages reach a box of the window, also from a
-    // worker thread, which waits for the answer.
+    // The camera layer's messages reach a box of the window. Asked on the
+    // window thread, the box is shown at once and its answer returned; asked
+    // by a job on the camera thread, which holds the link, the job goes on
+    // at once as if answered OK and the box comes once the link is free.
     void cameraMessages() {
         QFETCH(int, type);
         QFETCH(int, answer);
@@ -579,13 +581,29 @@ private slots:
         CTulkDlg window;
         std::atomic<int> got{-1};
         if (fromWorker) {
-            std::thread worker([&] { got = ShowMessage("Disk is full", type); });
-            QTRY_VERIFY(got != -1);
-            worker.join();
+            bool linkFreeAtBox = false;
+            BoxAnswerer recorder = CurrentBoxAnswerer();
+            SetBoxAnswerer([&](const BoxQuestion& question) {
+                // No thread holds the link while the user is asked.
+                linkFreeAtBox = LinkLock().try_lock();
+                if (linkFreeAtBox) {
+                    LinkLock().unlock();
+                }
+                return recorder(question);
+            });
+            bool askedDuringJob = true;
+            window.CameraWait([&] {
+                got = ShowMessage("Disk is full", type);
+                askedDuringJob = !boxes.asked().isEmpty();
+            });
+            QVERIFY(!askedDuringJob);
+            QVERIFY(linkFreeAtBox);
+            QCOMPARE(got.load(), IDOK);
+            SetBoxAnswerer(recorder);
         } else {
             got = ShowMessage("Disk is full", type);
+            QCOMPARE(got.load(), result);
         }
-        QCOMPARE(got.load(), result);
         QCOMPARE(boxes.asked().size(), 1);
         QCOMPARE(boxes.asked().first().caption, QString("Tulk Message"));
         QCOMPARE(boxes.asked().first().text, QString("Disk is full"));

@@ -1,0 +1,87 @@
+#include "CameraWorker.h"
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "MessageBoxes.h"
+#include "camera_ops.h"
+
+CCameraWorker::CCameraWorker() : thread_([this] { Run(); }) {}
+
+CCameraWorker::~CCameraWorker() {
+    Join();
+}
+
+bool CCameraWorker::Post(std::function<void()> job, QObject* context, std::function<void()> done,
+                         bool last) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return false;
+        }
+        jobs_.push_back(Job{std::move(job), QPointer<QObject>(context), std::move(done)});
+        stopping_ = last;
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void CCameraWorker::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+}
+
+void CCameraWorker::Join() {
+    Stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+bool CCameraWorker::Accepting() const {
+    std::lock_guard lock(mutex_);
+    return !stopping_;
+}
+
+bool CCameraWorker::OnCameraThread() const {
+    return std::this_thread::get_id() == thread_.get_id();
+}
+
+void CCameraWorker::Run() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return;
+            }
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        {
+            std::lock_guard link(LinkLock());
+            job.work();
+        }
+        // The link is free again: now the window may be asked.
+        std::vector<BoxQuestion> boxes = TakeDeferredBoxes();
+        if (!job.context) {
+            continue;
+        }
+        QObject* context = job.context.data();
+        QMetaObject::invokeMethod(
+            context,
+            [boxes = std::move(boxes), done = std::move(job.done)]() mutable {
+                QueueBoxes(std::move(boxes));
+                if (done) {
+                    done();
+                }
+                ShowQueuedBoxes();
+            },
+            Qt::QueuedConnection);
+    }
+}
