@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds Tulk and runs every test.
-# Usage: scripts/test.sh [--sanitize]   (--sanitize: ASan + UBSan build in build-asan)
+# Usage: scripts/test.sh [--sanitize | --tsan]
+#   --sanitize: ASan + UBSan build in build-asan
+#   --tsan: ThreadSanitizer build in build-tsan, without the window and its tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,6 +13,10 @@ if [ "${1:-}" = "--sanitize" ]; then
   args=(-DTULK_SANITIZE=ON -DTULK_BUILD_BENCH=OFF)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+elif [ "${1:-}" = "--tsan" ]; then
+  dir=build-tsan
+  args=(-DTULK_TSAN=ON -DTULK_BUILD_BENCH=OFF)
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 fi
 bash scripts/build.sh "$dir" "${args[@]}"
 # The tests keep their logs and settings in a folder of their own.

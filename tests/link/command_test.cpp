@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -138,7 +139,8 @@ TEST_F(CommandTest, SpeedCommand) {
 }
 
 TEST_F(CommandTest, ActionWaitsForCompletion) {
-    int runs = 0;
+    // The handler runs on the camera's thread.
+    std::atomic<int> runs = 0;
     cam_.setAction(2, [&](const Bytes& args) {
         ++runs;
         return args == Bytes{0};

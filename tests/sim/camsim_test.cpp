@@ -1,5 +1,6 @@
 // The camera's side of the protocol, driven byte by byte from the host's end.
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "camera_fixture.h"
@@ -199,9 +200,15 @@ TEST_F(CameraTest, RefusedRegisterIsRefusedForReadsAndWrites) {
 // --- actions -------------------------------------------------------------------
 
 TEST_F(CameraTest, ActionIsAcknowledgedRunThenCompleted) {
+    // The handler runs on the camera's thread; the bytes on the line do not
+    // order its writes before the test's reads.
+    std::mutex argsMutex;
     Bytes args;
     cam.setAction(2, [&](const Bytes& a) {
-        args = a;
+        {
+            std::lock_guard lock(argsMutex);
+            args = a;
+        }
         // A handler may use the camera: no lock is held while it runs.
         cam.setInt(10, cam.getInt(10) + 1);
         return true;
@@ -212,7 +219,10 @@ TEST_F(CameraTest, ActionIsAcknowledgedRunThenCompleted) {
     EXPECT_EQ(host->readByte(), kAck);
     EXPECT_EQ(host->readByte(), kComplete);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
-    EXPECT_EQ(args, Bytes{0x07});
+    {
+        std::lock_guard lock(argsMutex);
+        EXPECT_EQ(args, Bytes{0x07});
+    }
     EXPECT_EQ(cam.getInt(10), 1);
     EXPECT_EQ(cam.commands().at(0).data, Bytes{0x07});
 }
@@ -223,7 +233,7 @@ TEST_F(CameraTest, ActionWithoutHandlerIsAccepted) {
 }
 
 TEST_F(CameraTest, RefusedActionIsAnsweredWithNakAndNeverCompletes) {
-    int calls = 0;
+    std::atomic<int> calls = 0;  // written on the camera's thread
     cam.setAction(6, [&](const Bytes&) {
         ++calls;
         return false;
