@@ -76,11 +76,13 @@ void CCameraWorker::Run() {
         QMetaObject::invokeMethod(
             context,
             [boxes = std::move(boxes), done = std::move(job.done)]() mutable {
+                // The boxes first: what the window does next (the next
+                // picture of Get All Files, say) waits for the answer.
                 QueueBoxes(std::move(boxes));
+                ShowQueuedBoxes();
                 if (done) {
                     done();
                 }
-                ShowQueuedBoxes();
             },
             Qt::QueuedConnection);
     }

@@ -6,10 +6,14 @@
 #include <QAbstractButton>
 #include <QByteArray>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
+#include <QWindow>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -62,6 +66,8 @@ struct CameraRig {
     CTulkDlg& Window() {
         if (!window) {
             window = std::make_unique<CTulkDlg>();
+            // As the program runs it (exec): modal over the whole program.
+            window->setWindowModality(Qt::ApplicationModal);
             window->show();
             // The number fields show their start values at the first paint.
             if (QTest::qWaitForWindowExposed(window.get())) {
@@ -108,6 +114,27 @@ struct CameraRig {
         edit->setText(text);
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
         QCoreApplication::sendEvent(edit, &out);
+    }
+
+    // The user drops the files on the window, over the save folder field;
+    // the files go once the drop has ended.
+    void DropFiles(const QStringList& paths) {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& path : paths) {
+            urls << QUrl::fromLocalFile(path);
+        }
+        mime.setUrls(urls);
+        QWidget* field = Find<QWidget>("m_editSaveFolder");
+        const QPoint where = field->mapTo(&Window(), field->rect().center());
+        QWindow* handle = Window().windowHandle();
+        QDragEnterEvent enter(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &drop);
+        QVERIFY(drop.isAccepted());
+        QCoreApplication::processEvents();
     }
 
     // The integer writes the camera saw on a register, oldest first.

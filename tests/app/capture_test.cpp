@@ -106,6 +106,9 @@ private slots:
         QCOMPARE(std::size_t(snapshots), taken);
         QCOMPARE(rig.camera.pictures().size(), 3 + taken);
         QTRY_COMPARE(rig.Find<QLineEdit>("m_editPictures")->text(), QString::number(3 + taken));
+        // Each capture of 300 ms at a Delay of 100 drops the ticks that fall
+        // within it, and they are counted.
+        QVERIFY(rig.Window().DroppedTicks() >= long(taken - 1));
         // The field keeps what was typed; the interval was raised to 100.
         QCOMPARE(rig.Find<QLineEdit>("m_editDelay")->text(), QString("50"));
         QCOMPARE(rig.Find<CNumberEdit>("m_editDelay")->Value(), 100);

@@ -48,24 +48,7 @@ struct Files {
 // folder field and the files are dropped there, through the window system's
 // side of the window as a real drop would come.
 void Drop(CameraRig& rig, const QStringList& paths) {
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const QString& path : paths) {
-        urls << QUrl::fromLocalFile(path);
-    }
-    mime.setUrls(urls);
-    CTulkDlg& window = rig.Window();
-    QWidget* field = rig.Find<QWidget>("m_editSaveFolder");
-    const QPoint where = field->mapTo(&window, field->rect().center());
-    QWindow* handle = window.windowHandle();
-    QDragEnterEvent enter(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(handle, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(handle, &drop);
-    QVERIFY(drop.isAccepted());
-    // The files go once the drop has ended.
-    QCoreApplication::processEvents();
+    rig.DropFiles(paths);
 }
 
 // Answers the file dialog when it opens, while the object lives: the test
