@@ -223,6 +223,9 @@ private:
 // One capture: the focus mode written around the snapshot. Does nothing
 // without a connection. Camera thread.
 void TakePicture();
+// Sends the action with its one argument byte; when the camera does not
+// complete it, writes the line to the activity log. Camera thread.
+bool CameraAction(int action, unsigned char arg, const char* failedLine);
 // Ends the open link, if any, with the sign-off, as at exit. Camera thread.
 void CloseLink();
 // The three counters of the window, as read from the camera.

@@ -25,14 +25,20 @@ constexpr int kShortestInterval = 100;
 // works on the link its window opened.
 void Capture() {
     eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
-    const unsigned char arg = 0;
-    if (eph_action(g_iob, C990_C2_SNAPSHOT, &arg, 1) != 0) {
-        WriteLog("TulkDlg", __LINE__, "C990_C2_SNAPSHOT failed");
-    }
+    CameraAction(C990_C2_SNAPSHOT, 0, "C990_C2_SNAPSHOT failed");
     eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
 }
 
 }  // namespace
+
+bool CameraAction(int action, unsigned char arg, const char* failedLine) {
+    std::lock_guard lock(LinkLock());
+    if (eph_action(g_iob, action, &arg, 1) != 0) {
+        WriteLog("TulkDlg", __LINE__, failedLine);
+        return false;
+    }
+    return true;
+}
 
 void TakePicture() {
     std::lock_guard lock(LinkLock());

@@ -67,17 +67,6 @@ void DownloadOne(int index) {
     DownloadPicture(g_iob, name.c_str(), number);
 }
 
-// A camera operation with one argument byte 0, and its log line when the
-// camera refuses it. Camera thread.
-bool EraseAction(int action, const char* failedLine) {
-    const unsigned char arg = 0;
-    if (eph_action(g_iob, action, &arg, 1) != 0) {
-        WriteLog("TulkDlg", __LINE__, failedLine);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string PlainPictureName(const unsigned char* bytes, long length) {
@@ -146,7 +135,7 @@ int GetLastPicture(bool afterTimeLapsePicture) {
         return downloaded;
     }
     if (GetFrameCount(g_iob) != 0 && g_bDeleteAfterDownload) {
-        EraseAction(ERASELAST, "ERASELAST failed");
+        CameraAction(ERASELAST, 0, "ERASELAST failed");
     }
     return downloaded;
 }
@@ -229,7 +218,7 @@ void CTulkDlg::OnDeleteLast() {
     }
     const bool erased = CameraWait([] {
         return g_bConnected && GetFrameCount(g_iob) != 0 &&
-               EraseAction(ERASELAST, "ERASELAST failed");
+               CameraAction(ERASELAST, 0, "ERASELAST failed");
     });
     if (erased) {
         RefreshCounters();
@@ -248,7 +237,7 @@ void CTulkDlg::OnDeleteAll() {
         return;
     }
     const bool erased =
-        CameraWait([] { return g_bConnected && EraseAction(ERASEALL, "ERASEALL failed"); });
+        CameraWait([] { return g_bConnected && CameraAction(ERASEALL, 0, "ERASEALL failed"); });
     if (erased) {
         RefreshCounters();
     }

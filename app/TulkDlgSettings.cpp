@@ -381,10 +381,7 @@ void SetViewfinder(int mode) {
     if (!g_bConnected) {
         return;
     }
-    const auto arg = static_cast<unsigned char>(mode & 0xFF);
-    if (eph_action(g_iob, LCDMODE, &arg, 1) != 0) {
-        WriteLog("TulkDlg", __LINE__, "LCDMODE failed");
-    }
+    CameraAction(LCDMODE, static_cast<unsigned char>(mode & 0xFF), "LCDMODE failed");
 }
 
 void CTulkDlg::OnShutterEdited() {

@@ -118,12 +118,7 @@ int UploadFile(const std::string& path) {
         WriteLog("TulkDlg", __LINE__, "C990_UPLOAD failed");
         return -1;
     }
-    const unsigned char arg = 0;
-    if (eph_action(g_iob, C2_STORE, &arg, 1) != 0) {
-        WriteLog("TulkDlg", __LINE__, "C2_STORE");
-        return -1;
-    }
-    return 0;
+    return CameraAction(C2_STORE, 0, "C2_STORE") ? 0 : -1;
 }
 
 void CTulkDlg::OnDropFiles(const QStringList& drop) {
