@@ -109,10 +109,19 @@ void ShowQueuedBoxes() {
         return;
     }
     g_showingQueuedBoxes = true;
+    // A box may come while the window waits with the wait cursor; the user
+    // must still see where to click.
+    const bool waiting = QApplication::overrideCursor() != nullptr;
+    if (waiting) {
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
     while (!g_queuedBoxes.empty()) {
         const BoxQuestion question = g_queuedBoxes.front();
         g_queuedBoxes.pop_front();
         AskUser(g_boxOwner.data(), question);
+    }
+    if (waiting) {
+        QApplication::restoreOverrideCursor();
     }
     g_showingQueuedBoxes = false;
 }

@@ -79,6 +79,9 @@ void CProgressWindow::Begin(const QString& text, bool cancel) {
 void CProgressWindow::SetItem(int number, int count) {
     m_nNumber = number;
     m_nCount = count;
+    // The item's own transfer is the next one begun: until then the bytes
+    // of the one before say nothing about it.
+    m_nFirstSerial = CurrentTransfer().Snapshot().serial + 1;
     Update();
 }
 

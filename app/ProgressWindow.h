@@ -24,7 +24,8 @@ public:
     // asks the work to stop after the item in hand. Transfers begun from
     // now on are shown.
     void Begin(const QString& text, bool cancel);
-    // Which item of how many is in hand; count 0 shows no "n of N".
+    // Which item of how many is in hand, from the next transfer on; count 0
+    // shows no "n of N". Call it before the item's work is queued.
     void SetItem(int number, int count);
     // Hides the window.
     void End();

@@ -241,23 +241,17 @@ void CTulkDlg::OnDestroy() {
 
 bool CTulkDlg::WaitForCamera(const std::function<void()>& job, bool last) {
     bool finished = false;
-    QEventLoop loop;
-    const bool queued = m_camera.Post(
-        job, this,
-        [&finished, &loop] {
-            finished = true;
-            loop.quit();
-        },
-        last);
-    if (!queued) {
+    if (!m_camera.Post(
+            job, this, [&finished] { finished = true; }, last)) {
         return false;
     }
     ++m_nCameraWaits;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // The job's end arrives as an event; a loop further in may take it, and
-    // our loop then ends when that one has.
+    // The job's end arrives as an event; a wait further in may take it, and
+    // this one then ends when that one has.
     while (!finished) {
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
     }
     QApplication::restoreOverrideCursor();
     --m_nCameraWaits;

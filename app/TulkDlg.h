@@ -197,7 +197,6 @@ private:
     QIcon m_hIcon;
 
     std::int32_t m_nTimerValue = 0;
-    CIntervalClock m_clockTimeLapse;
     std::atomic<long> m_nDroppedTicks{0};
     CProgressWindow* m_wndTakingPicture = nullptr;
     CProgressWindow* m_wndDownloading = nullptr;
@@ -216,8 +215,11 @@ private:
     QRect m_rcSplash;
     std::unique_ptr<QWidget> m_hSplashWnd;
 
-    // Last, so that it goes first: the window's parts outlive it.
+    // Last, so that they go first: the window's parts outlive the camera
+    // thread, and the camera thread outlives the clock that queues work on
+    // it.
     CCameraWorker m_camera;
+    CIntervalClock m_clockTimeLapse;
 };
 
 // One capture: the focus mode written around the snapshot. Does nothing

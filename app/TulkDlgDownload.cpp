@@ -156,7 +156,8 @@ void CTulkDlg::OnGetAllFiles() {
     CProgressWindow* progress = DownloadingWindow();
     progress->setWindowModality(Qt::ApplicationModal);
     progress->Begin(QStringLiteral("Downloading pictures into the save folder"), true);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Over the window that waits, not over the Cancel button.
+    setCursor(Qt::WaitCursor);
     NextDownload();
 }
 
@@ -194,7 +195,7 @@ void CTulkDlg::EndGetAllFiles() {
     m_nGetAllNext = m_nGetAllCount = 0;
     DownloadingWindow()->End();
     DownloadingWindow()->setWindowModality(Qt::NonModal);
-    QApplication::restoreOverrideCursor();
+    unsetCursor();
 }
 
 void CTulkDlg::OnOnlyNew() {

@@ -406,17 +406,18 @@ private slots:
         ConnectSerialWithALargePicture(rig, folder);
         QCOMPARE(g_bConnected.load(), 1);
         rig.camera.setPacing(true);
-        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(rig.Window().cursor().shape() != Qt::WaitCursor);
         rig.Click("btnGetAllFiles");
         QTRY_VERIFY_WITH_TIMEOUT(DataReads(rig) == 4 && g_bDownloading.load() == 1, 20000);
         auto* indicator = rig.Window().findChild<QDialog*>("IDD_DOWNLOADING");
         QVERIFY(indicator);
         QTRY_VERIFY(indicator->isVisible());
-        QVERIFY(QApplication::overrideCursor());
-        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        // Over the main window, not over the indicator's Cancel.
+        QCOMPARE(rig.Window().cursor().shape(), Qt::WaitCursor);
+        QVERIFY(!QApplication::overrideCursor());
         WaitForGetAllFiles(rig);
         QVERIFY(!indicator->isVisible());
-        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(rig.Window().cursor().shape() != Qt::WaitCursor);
         VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
     }
     // The camera falls silent part-way through a picture's data: no file is
