@@ -26,8 +26,10 @@ bool g_showingQueuedBoxes = false;
 // The framework's own boxes carry the program's name as their caption.
 const QString kProgramCaption = QStringLiteral("Tulk");
 
-int AskYes(const QString& text, QMessageBox::StandardButtons buttons) {
-    const BoxQuestion question{kProgramCaption, text, QMessageBox::Critical, buttons};
+int AskYes(const QString& text, QMessageBox::StandardButtons buttons,
+           const QString& informative = QString()) {
+    const BoxQuestion question{kProgramCaption, text,       QMessageBox::Critical, buttons,
+                               QMessageBox::No, informative};
     return AskUser(QApplication::activeWindow(), question) == QMessageBox::Yes ? 1 : 0;
 }
 
@@ -46,6 +48,12 @@ QMessageBox::StandardButton AskUser(QWidget* parent, const BoxQuestion& question
         return answerer(question);
     }
     QMessageBox box(question.icon, question.caption, question.text, question.buttons, parent);
+    if (question.defaultButton != QMessageBox::NoButton) {
+        box.setDefaultButton(question.defaultButton);
+    }
+    if (!question.informative.isEmpty()) {
+        box.setInformativeText(question.informative);
+    }
     box.exec();
     const auto chosen = box.standardButton(box.clickedButton());
     if (chosen != QMessageBox::NoButton) {
@@ -65,8 +73,9 @@ BoxAnswerer CurrentBoxAnswerer() {
     return g_answerer;
 }
 
-int AreYouSure() {
-    return AskYes(QStringLiteral("Are You Sure ?"), QMessageBox::Yes | QMessageBox::No);
+int AreYouSure(const QString& informative) {
+    return AskYes(QStringLiteral("Are You Sure ?"), QMessageBox::Yes | QMessageBox::No,
+                  informative);
 }
 
 int AreYouReallySure() {

@@ -15,6 +15,10 @@ struct BoxQuestion {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    // The button Return presses; NoButton leaves the choice to the box.
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // A second, smaller text beneath the question, when not empty.
+    QString informative = QString();
 };
 
 // Shows the box modally on the window thread and returns the button chosen
@@ -27,9 +31,12 @@ using BoxAnswerer = std::function<QMessageBox::StandardButton(const BoxQuestion&
 void SetBoxAnswerer(BoxAnswerer answerer);
 BoxAnswerer CurrentBoxAnswerer();
 
-// "Are You Sure ?" with Yes and No; 1 for Yes, otherwise 0.
-int AreYouSure();
+// "Are You Sure ?" with Yes and No, and the informative text beneath it
+// when given; 1 for Yes, otherwise 0. No is the default button: these
+// questions end work or erase pictures, and Return must not do that.
+int AreYouSure(const QString& informative = QString());
 // "Are You Really Sure ?" with Yes, No and Cancel; 1 for Yes, otherwise 0.
+// No is the default button.
 int AreYouReallySure();
 
 // Routes the camera layer's ShowMessage to real boxes owned by the window.

@@ -234,7 +234,12 @@ void CTulkDlg::OnDeleteAll() {
     if (count == 0 || !g_bConnected) {
         return;
     }
-    if (AreYouSure() != 1 || !g_bConnected) {
+    // A count the camera would not give reads as every picture.
+    const QString howMany =
+        count < 0    ? QStringLiteral("Every picture on the camera will be erased.")
+        : count == 1 ? QStringLiteral("1 picture will be erased from the camera.")
+                     : QStringLiteral("%1 pictures will be erased from the camera.").arg(count);
+    if (AreYouSure(howMany) != 1 || !g_bConnected) {
         return;
     }
     const bool erased =

@@ -175,18 +175,23 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
         return -1;
     }
     // A picture that is not whole on the disk is no picture: a close that
-    // fails loses it as surely as a write that fails.
-    if (!file.commit()) {
+    // fails loses it as surely as a write that fails. Another picture of
+    // the same name (a camera whose numbering began again) is kept.
+    bool unchanged = false;
+    if (!file.commitWithoutReplacing(&unchanged)) {
         WriteLog("camera_ops", __LINE__, path);
         ShowMessage("Failed to save image! Check disk space!", MB_OKCANCEL);
         return -1;
     }
+    std::snprintf(g_szErrorText, kErrorTextSize, unchanged ? "already saved as %s" : "saved as %s",
+                  file.path().c_str());
+    WriteLog("camera_ops", __LINE__, g_szErrorText);
     const long elapsed = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                std::chrono::steady_clock::now() - started)
                                                .count());
     long long when = 0;
-    if (CameraTimeToLocal(stamp, &when)) {
-        SetFileTimes(path, static_cast<std::time_t>(when));
+    if (!unchanged && CameraTimeToLocal(stamp, &when)) {
+        SetFileTimes(file.path().c_str(), static_cast<std::time_t>(when));
     }
     std::snprintf(g_szErrorText, kErrorTextSize, "time taken %ld(1000ths) %ld secs\r\n", elapsed,
                   elapsed / 1000);

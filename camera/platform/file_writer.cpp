@@ -1,13 +1,16 @@
 #include "platform/file_writer.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "platform/last_error.h"
@@ -87,6 +90,102 @@ bool FileWriter::commit() {
         discard();
     }
     return ok;
+}
+
+namespace {
+
+// The same bytes in both files; false when either cannot be read.
+bool SameBytes(const std::string& a, const std::string& b) {
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fb = fa ? std::fopen(b.c_str(), "rb") : nullptr;
+    bool same = fa && fb;
+    while (same) {
+        unsigned char ba[8192];
+        unsigned char bb[8192];
+        const std::size_t na = std::fread(ba, 1, sizeof ba, fa);
+        const std::size_t nb = std::fread(bb, 1, sizeof bb, fb);
+        if (na != nb || std::memcmp(ba, bb, na) != 0 || std::ferror(fa) || std::ferror(fb)) {
+            same = false;
+        } else if (na == 0) {
+            break;
+        }
+    }
+    if (fa) {
+        std::fclose(fa);
+    }
+    if (fb) {
+        std::fclose(fb);
+    }
+    return same;
+}
+
+// "NAME-n.EXT" for "NAME.EXT" (the extension is what follows the last dot
+// of the file's own name, unless that dot begins it).
+std::string NumberedName(const std::string& path, int n) {
+    const auto slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) {
+        dot = path.size();
+    }
+    return path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+}
+
+// Gives the temporary file the name unless something already has it:
+// 0 done, EEXIST taken, another errno on failure.
+int LinkWithoutReplacing(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without that kind of rename: a hard link refuses a
+    // name that exists as well.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    return errno;
+}
+
+}  // namespace
+
+bool FileWriter::commitWithoutReplacing(bool* unchanged) {
+    *unchanged = false;
+    if (!file_) {
+        return false;
+    }
+    bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+    if (!ok) {
+        sys_setlasterror(errno);
+    }
+    if (std::fclose(file_) != 0 && ok) {
+        sys_setlasterror(errno);
+        ok = false;
+    }
+    file_ = nullptr;
+    constexpr int kMostNames = 10000;
+    for (int n = 0; ok && n < kMostNames; ++n) {
+        const std::string name = n == 0 ? path_ : NumberedName(path_, n);
+        const int error = LinkWithoutReplacing(temp_, name);
+        if (error == 0) {
+            path_ = name;
+            temp_.clear();
+            return true;
+        }
+        if (error != EEXIST) {
+            sys_setlasterror(error);
+            ok = false;
+        } else if (SameBytes(temp_, name)) {
+            path_ = name;
+            *unchanged = true;
+            discard();
+            return true;
+        }
+    }
+    discard();
+    return false;
 }
 
 void FileWriter::discard(bool removeTarget) {

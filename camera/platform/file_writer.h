@@ -21,6 +21,11 @@ public:
     // Flushes, closes and renames the file to its name; false (and nothing
     // under the name changed) when any of that fails.
     bool commit();
+    // As commit, but a file of that name with other bytes is never replaced:
+    // the file takes the next free name ("NAME-1.EXT", "NAME-2.EXT", ...),
+    // and a file there already with the very same bytes is left as it is
+    // (*unchanged is then true). path() is the name used.
+    bool commitWithoutReplacing(bool* unchanged);
     // Removes the temporary file; with removeTarget also a file that
     // already carries the name.
     void discard(bool removeTarget = false);

@@ -42,9 +42,13 @@ struct CameraRig {
     camsim::Camera camera;
     std::unique_ptr<CTulkDlg> window;
 
-    CameraRig() {
+    explicit CameraRig(int pictures = 3) {
         camera.setModel("SR981");
-        camera.generatePictures(3, 64, 48);
+        if (pictures > 0) {
+            camera.generatePictures(pictures, 64, 48);
+        } else {
+            camera.enablePictures();
+        }
         camera.setInt(C990_RESOLUTION, 11);
         camera.setInt(C990_APERTURE, 2);
         camera.setInt(C990_COLOURMODE, 2);

@@ -9,9 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -244,6 +246,73 @@ private slots:
         QCOMPARE(indicator->windowTitle(), QString("Downloading Picture"));
         QVERIFY(Control<QProgressBar>(indicator, 1024));
         QCOMPARE(Count(rig, 2, ERASELAST) + Count(rig, 2, ERASEALL), 0);
+    }
+
+    // A second camera whose pictures carry the same names as the first's:
+    // a picture with other bytes takes the next free name, one with the
+    // same bytes leaves the file as it is; Get Last alike.
+    void sameNamesNeverOverwriteAnotherPicture() {
+        SaveFolder folder;
+        std::vector<camsim::Picture> first;
+        {
+            CameraRig rig;
+            ConnectInto(rig, folder);
+            rig.Click("btnGetAllFiles");
+            WaitForGetAllFiles(rig);
+            first = rig.camera.pictures();
+        }
+        // The second camera: its DSCN0001.JPG is the first camera's second
+        // picture, its DSCN0002.JPG that same picture again.
+        QTemporaryDir store;
+        for (const char* name : {"DSCN0001.JPG", "DSCN0002.JPG"}) {
+            QFile file(store.path() + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(ToBytes(first[1].jpeg));
+        }
+        CameraRig rig(0);
+        QCOMPARE(rig.camera.loadPictures(store.path().toStdString()), 2);
+        ConnectInto(rig, folder);
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        QCOMPARE(FilesBelow(folder.path),
+                 (QStringList{"DSCN0001-1.JPG", "DSCN0001.JPG", "DSCN0002.JPG", "DSCN0003.JPG"}));
+        QCOMPARE(FileBytes(folder.path + "/DSCN0001.JPG"), ToBytes(first[0].jpeg));
+        QCOMPARE(FileBytes(folder.path + "/DSCN0001-1.JPG"), ToBytes(first[1].jpeg));
+        QCOMPARE(FileBytes(folder.path + "/DSCN0002.JPG"), ToBytes(first[1].jpeg));
+        QCOMPARE(FileBytes(folder.path + "/DSCN0003.JPG"), ToBytes(first[2].jpeg));
+        QVERIFY(LogText().contains("already saved as DSCN0002.JPG"));
+        QVERIFY(LogText().contains("saved as DSCN0001-1.JPG"));
+        // Get Last of the same picture again: still one file of it.
+        rig.Click("btnGetLast");
+        QCOMPARE(FilesBelow(folder.path).size(), 4);
+    }
+
+    // The questions that end work or erase pictures have No as their
+    // default: Return on a real box keeps everything. Delete All says how
+    // many pictures would go.
+    void returnOnTheQuestionsKeepsEverything() {
+        CameraRig rig;
+        rig.ConnectUsb();
+        QString informative;
+        int boxes = 0;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                ++boxes;
+                informative = box->informativeText();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        answer.start(20);
+        rig.Click("btnDeleteAll");
+        QCOMPARE(boxes, 1);
+        QCOMPARE(informative, QString("3 pictures will be erased from the camera."));
+        QCOMPARE(rig.camera.pictures().size(), std::size_t(3));
+        QCOMPARE(Count(rig, 2, ERASEALL), 0);
+        rig.Click("btnQuit");
+        QCOMPARE(boxes, 2);
+        QVERIFY(rig.Window().isVisible());
+        QCOMPARE(g_bConnected.load(), 1);
     }
 
     // Only New skips the names already in the folder, whatever they hold,

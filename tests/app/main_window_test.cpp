@@ -551,6 +551,7 @@ private slots:
         QCOMPARE(question.buttons, really ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
                                           : QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(question.icon, QMessageBox::Critical);
+        QCOMPARE(question.defaultButton, QMessageBox::No);
     }
 
     void cameraMessages_data() {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -400,6 +401,67 @@ TEST_F(CameraOpsTest, WriteThatFailsLeavesNoFile) {
     // The same picture downloads whole once there is room.
     ASSERT_EQ(DownloadPicture(g_iob, file.c_str(), 3), 0);
     EXPECT_EQ(readFile(file), std::string(picture.begin(), picture.end()));
+}
+
+// A picture of a name already in the folder with other bytes takes the next
+// free name; the same bytes again leave the file that has them as it is.
+TEST_F(CameraOpsTest, DownloadNeverReplacesAnotherPicture) {
+    struct Case {
+        const char* name;
+        unsigned long stamp;
+        std::vector<std::string> files;
+        std::string logLine;
+    } cases[] = {
+        {"DSCN0001.JPG", 978307200, {"DSCN0001.JPG"}, "saved as DSCN0001.JPG"},
+        {"DSCN0001.JPG", 978307201, {"DSCN0001-1.JPG", "DSCN0001.JPG"}, "saved as DSCN0001-1.JPG"},
+        {"DSCN0001.JPG",
+         978307202,
+         {"DSCN0001-1.JPG", "DSCN0001-2.JPG", "DSCN0001.JPG"},
+         "saved as DSCN0001-2.JPG"},
+        // The bytes of the second picture again.
+        {"DSCN0001.JPG",
+         978307201,
+         {"DSCN0001-1.JPG", "DSCN0001-2.JPG", "DSCN0001.JPG"},
+         "already saved as DSCN0001-1.JPG"},
+        {"NOEXT",
+         978307200,
+         {"DSCN0001-1.JPG", "DSCN0001-2.JPG", "DSCN0001.JPG", "NOEXT"},
+         "saved as NOEXT"},
+        {"NOEXT",
+         978307203,
+         {"DSCN0001-1.JPG", "DSCN0001-2.JPG", "DSCN0001.JPG", "NOEXT", "NOEXT-1"},
+         "saved as NOEXT-1"},
+    };
+    std::map<std::string, std::string> expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.stamp));
+        const Bytes picture = jpegWithTime(c.stamp, 3000);
+        cam_.setData(C990_FRAMEDATA, picture);
+        cam_.setInt(C990_LENGTHFRAME, static_cast<std::int32_t>(picture.size()));
+        cam_.setInt(C990_LENGTHTHUMB, 0);
+        cam_.setData(C990_PICSUMMARY, summaryOf(static_cast<long>(picture.size()), c.stamp));
+        const fs::path file = temp_ / "pictures" / c.name;
+        ASSERT_EQ(DownloadPicture(g_iob, file.c_str(), 1), 0);
+        auto names = pictureFiles();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.files);
+        const fs::path folder = temp_ / "pictures";
+        const auto space = c.logLine.rfind(' ');
+        EXPECT_TRUE(logged(c.logLine.substr(0, space + 1) +
+                           (folder / c.logLine.substr(space + 1)).string() + "\r\n"));
+        // Every file keeps the bytes it was first written with.
+        for (const auto& name : names) {
+            const std::string bytes = readFile(temp_ / "pictures" / name);
+            auto [at, added] = expected.emplace(name, bytes);
+            if (!added) {
+                EXPECT_EQ(at->second, bytes) << name;
+            }
+        }
+        const std::string wanted(picture.begin(), picture.end());
+        EXPECT_TRUE(std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+            return readFile(temp_ / "pictures" / name) == wanted;
+        }));
+    }
 }
 
 TEST_F(CameraOpsTest, DownloadIntoAMissingFolder) {
