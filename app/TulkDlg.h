@@ -157,7 +157,7 @@ private:
     // Sends the drops waiting, oldest first.
     void UploadPendingDrops();
     // UploadFile on the camera thread, with the progress window up.
-    int UploadWithProgress(const std::string& path);
+    int UploadWithProgress(const std::string& path, std::string* reason);
     CProgressWindow* TakingPictureWindow();
     CProgressWindow* DownloadingWindow();
 
@@ -258,8 +258,9 @@ int AlreadyDownloaded(int index);
 std::string PlainPictureName(const unsigned char* bytes, long length);
 
 // Sends the file to the camera, which stores it as a picture: 0 when it
-// did, -1 otherwise (why goes to the activity log). Camera thread.
-int UploadFile(const std::string& path);
+// did, -1 otherwise (why goes to the activity log, and in words for the
+// user to *reason). Camera thread.
+int UploadFile(const std::string& path, std::string* reason = nullptr);
 
 // Lets the window thread handle what is waiting for it, once, so that a long
 // wait on that thread keeps the window alive. Returns non-zero when

@@ -6,10 +6,12 @@
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -43,9 +45,10 @@ constexpr FileType kFileTypes[] = {
 
 constexpr std::chrono::milliseconds kDropRetry{100};
 
-void TulkError(QWidget* owner, const char* text) {
-    AskUser(owner, BoxQuestion{QStringLiteral("Tulk Error"), QString::fromUtf8(text),
-                               QMessageBox::NoIcon, QMessageBox::Ok});
+void TulkError(QWidget* owner, const char* text, const std::string& reason = std::string()) {
+    AskUser(owner,
+            BoxQuestion{QStringLiteral("Tulk Error"), QString::fromUtf8(text), QMessageBox::NoIcon,
+                        QMessageBox::Ok, QMessageBox::NoButton, QString::fromStdString(reason)});
 }
 
 struct FileCloser {
@@ -54,24 +57,32 @@ struct FileCloser {
 
 }  // namespace
 
-int UploadFile(const std::string& path) {
+int UploadFile(const std::string& path, std::string* reason) {
+    // Why, for the user, in the box beneath "Failed to upload file!".
+    auto refuse = [reason](std::string why) {
+        if (reason) {
+            *reason = std::move(why);
+        }
+        return -1;
+    };
     std::error_code error;
     const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
     if (error) {
         WriteLog("TulkDlg", __LINE__, "File doesnt exist");
-        return -1;
+        return refuse("The file does not exist.");
     }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
+        const int openError = errno;
         WriteLog("TulkDlg", __LINE__, path.c_str());
-        return -1;
+        return refuse("The file cannot be opened: " + std::string(std::strerror(openError)) + ".");
     }
     const long long size = fileSize > static_cast<std::uintmax_t>(LLONG_MAX)
                                ? LLONG_MAX
                                : static_cast<long long>(fileSize);
     if (size == 0) {
         WriteLog("TulkDlg", __LINE__, "Zero length file");
-        return -1;
+        return refuse("The file is empty.");
     }
     // The link sends at most what a long counts.
     std::unique_ptr<unsigned char[]> block;
@@ -80,24 +91,24 @@ int UploadFile(const std::string& path) {
     }
     if (!block) {
         WriteLog("TulkDlg", __LINE__, "Out of mem");
-        return -1;
+        return refuse("There is not enough memory to read the file.");
     }
     if (std::fread(block.get(), 1, static_cast<std::size_t>(size), file.get()) !=
         static_cast<std::size_t>(size)) {
         std::snprintf(g_szErrorText, kErrorTextSize, "Bad read from %s", path.c_str());
         WriteLog("TulkDlg", __LINE__, g_szErrorText);
-        return -1;
+        return refuse("The file could not be read to its end.");
     }
 
     std::lock_guard lock(LinkLock());
     if (!g_bConnected) {
-        return -1;
+        return refuse("The camera is not connected.");
     }
     CurrentTransfer().Begin(path, 0);
     std::int32_t avail = 0;
     if (eph_getint(g_iob, AVAILMEM, &avail) != 0) {
         WriteLog("TulkDlg", __LINE__, "AVAILMEM");
-        return -1;
+        return refuse("The camera did not say how much room it has.");
     }
     // The camera counts its free memory in a signed 32-bit value; the file's
     // size is compared whole, so a file of 2 GiB or more never passes.
@@ -107,18 +118,23 @@ int UploadFile(const std::string& path) {
                       static_cast<unsigned long>(static_cast<std::uint32_t>(avail)),
                       static_cast<unsigned long>(size));
         WriteLog("TulkDlg", __LINE__, g_szErrorText);
-        return -1;
+        return refuse("The file (" + std::to_string(size) +
+                      " bytes) is larger than the camera's free memory (" +
+                      std::to_string(avail < 0 ? 0 : avail) + " bytes).");
     }
     if (eph_setint(g_iob, C990_MAGIC, static_cast<std::int32_t>(C990_MAGIC_ARM)) != 0) {
         WriteLog("TulkDlg", __LINE__, "C990_MAGIC");
-        return -1;
+        return refuse("The camera refused to take an upload.");
     }
     CurrentTransfer().Begin(path, static_cast<long>(size));
     if (eph_setvar(g_iob, C990_UPLOAD, block.get(), static_cast<long>(size)) != 0) {
         WriteLog("TulkDlg", __LINE__, "C990_UPLOAD failed");
-        return -1;
+        return refuse("The camera did not take the file's bytes.");
     }
-    return CameraAction(C2_STORE, 0, "C2_STORE") ? 0 : -1;
+    if (!CameraAction(C2_STORE, 0, "C2_STORE")) {
+        return refuse("The camera did not store the file.");
+    }
+    return 0;
 }
 
 void CTulkDlg::OnDropFiles(const QStringList& drop) {
@@ -166,23 +182,25 @@ void CTulkDlg::UploadPendingDrops() {
                 TulkError(this, "Camera is out of memory!");
                 break;
             }
-            if (UploadWithProgress(file) == -1) {
-                TulkError(this, "Failed to upload file!");
+            std::string reason;
+            if (UploadWithProgress(file, &reason) == -1) {
+                TulkError(this, "Failed to upload file!", reason);
                 break;
             }
+            RefreshCounters();
         }
     }
     m_bUploading = false;
 }
 
-int CTulkDlg::UploadWithProgress(const std::string& path) {
+int CTulkDlg::UploadWithProgress(const std::string& path, std::string* reason) {
     // A large file takes minutes on a serial line: the window keeps
     // painting and shows how far it has got, but takes no input until the
     // upload has ended.
     DownloadingWindow()->Begin(QStringLiteral("Uploading to the camera"), false);
     // Not run at all (the window is closing) is not a success.
     int result = -1;
-    CameraWait([&path, &result] { result = UploadFile(path); });
+    CameraWait([&path, &result, reason] { result = UploadFile(path, reason); });
     DownloadingWindow()->End();
     return result;
 }
@@ -220,8 +238,11 @@ void CTulkDlg::OnSelectFile() {
         return;
     }
     m_bUploading = true;
-    if (UploadWithProgress(path.toStdString()) == -1) {
-        TulkError(this, "Failed to upload file!");
+    std::string reason;
+    if (UploadWithProgress(path.toStdString(), &reason) == -1) {
+        TulkError(this, "Failed to upload file!", reason);
+    } else {
+        RefreshCounters();
     }
     m_bUploading = false;
     if (!m_pendingDrops.empty()) {

@@ -162,41 +162,54 @@ private slots:
             if (usb) {
                 expected << "magic 0";
             }
-            expected << "store 0";
+            // The counters are read again after each file the camera took.
+            expected << "store 0"
+                     << "read free memory";
         }
         QCOMPARE(UploadTraffic(rig), expected);
+        QCOMPARE(rig.Find<QLineEdit>("m_editPictures")->text(), QString("5"));
         QVERIFY(!QApplication::overrideCursor());
     }
 
-    // Every refusal ends in the same box; the detail goes to the log, and
-    // nothing is stored.
+    // Every refusal ends in the same box, with the reason beneath its text;
+    // the detail goes to the log, and nothing is stored.
     void refusalsAreLoggedAndShown_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("logLine");
+        QTest::addColumn<QString>("reason");
         QTest::addColumn<QStringList>("traffic");
         QTest::newRow("empty file") << "empty"
-                                    << "Zero length file" << QStringList{};
+                                    << "Zero length file"
+                                    << "The file is empty." << QStringList{};
         QTest::newRow("missing file") << "missing"
-                                      << "File doesnt exist" << QStringList{};
+                                      << "File doesnt exist"
+                                      << "The file does not exist." << QStringList{};
         QTest::newRow("too large")
             << "large"
-            << "upload free memory 1000 less than file size1001" << QStringList{"read free memory"};
-        QTest::newRow("free memory unreadable") << "availmem"
-                                                << "AVAILMEM" << QStringList{"read free memory"};
+            << "upload free memory 1000 less than file size1001"
+            << "The file (1001 bytes) is larger than the camera's free memory (1000 bytes)."
+            << QStringList{"read free memory"};
+        QTest::newRow("free memory unreadable")
+            << "availmem"
+            << "AVAILMEM"
+            << "The camera did not say how much room it has." << QStringList{"read free memory"};
         QTest::newRow("arming refused")
             << "magic"
             << "C990_MAGIC"
+            << "The camera refused to take an upload."
             << QStringList{"read free memory", "magic 5d21a3b", "magic 5d21a3b", "magic 5d21a3b",
                            "magic 5d21a3b"};
         // Refused before any data, four times; USB disarms all the same.
         QTest::newRow("data refused")
             << "data"
             << "C990_UPLOAD failed"
+            << "The camera did not take the file's bytes."
             << QStringList{"read free memory", "magic 5d21a3b", "data 0", "data 0",
                            "data 0",           "data 0",        "magic 0"};
         QTest::newRow("store refused")
             << "store"
             << "C2_STORE"
+            << "The camera did not store the file."
             // USB disarms after the data; a refused action is asked four times.
             << QStringList{"read free memory", "magic 5d21a3b", "data 1001", "magic 0",
                            "store 0",          "store 0",       "store 0",   "store 0"};
@@ -204,6 +217,7 @@ private slots:
     void refusalsAreLoggedAndShown() {
         QFETCH(QString, fault);
         QFETCH(QString, logLine);
+        QFETCH(QString, reason);
         QFETCH(QStringList, traffic);
         CameraRig rig;
         Files files;
@@ -230,6 +244,7 @@ private slots:
         Drop(rig, {path});
         QTRY_COMPARE(boxes.asked().size(), 1);
         VerifyTulkError(boxes, "Failed to upload file!");
+        QCOMPARE(OnlyBox(boxes).informative, reason);
         QVERIFY2(LogText().contains(logLine), qPrintable(LogText()));
         QCOMPARE(UploadTraffic(rig).join(", "), traffic.join(", "));
         QCOMPARE(rig.camera.pictures().size(), std::size_t(3));
