@@ -189,6 +189,9 @@ int CTulkDlg::OnInitDialog() {
         g_bOnlyNew = value;
     }
     InstallPortMap();
+    // The field shows where pictures go from the start, not only once a
+    // camera is connected.
+    SetSaveFolder(QString());
 
     adjustSize();
     if (const QScreen* screen = this->screen()) {

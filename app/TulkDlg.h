@@ -45,9 +45,13 @@ public:
 
     // Connection.
     void OnConnect();
-    // Shows the folder (the stored save folder when empty) and makes it the
-    // current folder.
+    // Makes the folder (the stored save folder when empty, the pictures
+    // folder when none is stored) the current folder, making it when it is
+    // missing, and shows it. One that cannot be used gives a box with the
+    // reason, and the folder in use stays; the field shows that one.
     void SetSaveFolder(const QString& folder);
+    // The desktop's pictures folder + "/Tulk".
+    static QString DefaultSaveFolder();
 
     // Picture taking and time lapse.
     void OnTakePicture();
@@ -145,6 +149,9 @@ private:
     void ConnectHandlers();
 
     bool WaitForCamera(const std::function<void()>& job, bool last = false);
+    // The folder made current, or why it cannot be used.
+    static bool UseSaveFolder(const QString& folder, QString* why);
+    void SaveFolderRefused(const QString& folder, const QString& why);
     // The time-lapse clock's tick, on the clock's thread: one picture step
     // queued on the camera thread, unless the previous one is still running.
     void TimeLapseTimerProc();
@@ -206,6 +213,9 @@ private:
     int m_nGetAllCount = 0;
     // Handlers waiting for the camera, one inside the other.
     int m_nCameraWaits = 0;
+
+    // Where pictures go now: the current folder, as the field shows it.
+    QString m_strFolderInUse;
 
     bool m_bUploading = false;
     std::deque<QStringList> m_pendingDrops;

@@ -2,10 +2,15 @@
 // settings.
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 
+#include "MessageBoxes.h"
 #include "SerialSetup.h"
 #include "Settings.h"
 #include "TulkDlg.h"
@@ -92,11 +97,67 @@ void CTulkDlg::SetSaveFolder(const QString& folder) {
             text = QString::fromStdString(stored);
         }
     }
-    m_editSaveFolder->SetText(text);
-    // A folder that is gone leaves the current folder as it was.
-    if (!text.isEmpty()) {
-        QDir::setCurrent(text);
+    if (text.isEmpty()) {
+        text = DefaultSaveFolder();
     }
+    QString why;
+    if (UseSaveFolder(text, &why)) {
+        m_strFolderInUse = text;
+    } else {
+        SaveFolderRefused(text, why);
+    }
+    m_editSaveFolder->SetText(m_strFolderInUse);
+}
+
+QString CTulkDlg::DefaultSaveFolder() {
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) {
+        pictures = QDir::homePath() + QStringLiteral("/Pictures");
+    }
+    return pictures + QStringLiteral("/Tulk");
+}
+
+bool CTulkDlg::UseSaveFolder(const QString& folder, QString* why) {
+    const std::filesystem::path path(folder.toStdString());
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        std::filesystem::create_directories(path, error);
+        if (error) {
+            *why = QStringLiteral("It cannot be made: %1.")
+                       .arg(QString::fromStdString(error.message()));
+            return false;
+        }
+    }
+    if (!std::filesystem::is_directory(path, error)) {
+        *why = QStringLiteral("Something that is not a folder has that name.");
+        return false;
+    }
+    const QFileInfo info(folder);
+    if (!info.isWritable() || !info.isExecutable()) {
+        *why = QStringLiteral("Tulk may not write in it.");
+        return false;
+    }
+    if (!QDir::setCurrent(folder)) {
+        *why = QStringLiteral("It cannot be opened.");
+        return false;
+    }
+    return true;
+}
+
+void CTulkDlg::SaveFolderRefused(const QString& folder, const QString& why) {
+    // Pictures keep going where they went; the field says where that is.
+    if (m_strFolderInUse.isEmpty()) {
+        QString ignored;
+        const QString fallback = DefaultSaveFolder();
+        m_strFolderInUse = fallback != folder && UseSaveFolder(fallback, &ignored)
+                               ? fallback
+                               : QDir::currentPath();
+    }
+    AskUser(this,
+            BoxQuestion{QStringLiteral("Tulk"),
+                        QStringLiteral("Pictures cannot be saved in \"%1\".").arg(folder),
+                        QMessageBox::Warning, QMessageBox::Ok, QMessageBox::NoButton,
+                        why + QStringLiteral(" They go on into \"%1\".").arg(m_strFolderInUse)});
 }
 
 void CTulkDlg::OnSerialSetup() {

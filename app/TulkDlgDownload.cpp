@@ -250,11 +250,20 @@ void CTulkDlg::OnDeleteAll() {
 }
 
 void CTulkDlg::OnSaveFolderEdited() {
-    std::string text = m_editSaveFolder->GetText().toStdString();
+    const QString typed = m_editSaveFolder->GetText();
+    // An empty field stands for the pictures folder; a relative name is
+    // taken from where pictures go now.
+    const QString folder = typed.isEmpty() ? DefaultSaveFolder() : QDir(typed).absolutePath();
+    QString why;
+    if (!UseSaveFolder(folder, &why)) {
+        SaveFolderRefused(folder, why);
+        m_editSaveFolder->SetText(m_strFolderInUse);
+        return;
+    }
+    m_strFolderInUse = folder;
+    std::string text = typed.isEmpty() ? std::string() : folder.toStdString();
     SettingString("SaveFolder", &text, 1);
-    SettingString("SaveFolder", &text, 0);
-    // A folder that does not exist leaves the current folder where it was.
-    if (!text.empty()) {
-        QDir::setCurrent(QString::fromStdString(text));
+    if (typed != folder) {
+        m_editSaveFolder->SetText(folder);
     }
 }

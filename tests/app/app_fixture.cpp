@@ -18,6 +18,9 @@ FreshHome::FreshHome() {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path() + "/config"));
     qputenv("XDG_STATE_HOME", QFile::encodeName(dir_.path() + "/state"));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.path() + "/runtime"));
+    // The pictures folder, where pictures go while none is set, is below it.
+    qputenv("HOME", QFile::encodeName(dir_.path()));
+    qunsetenv("XDG_PICTURES_DIR");
     for (int port = 1; port <= 4; ++port) {
         qunsetenv(QByteArray("TULK_COM") + QByteArray::number(port));
     }

@@ -2,6 +2,7 @@
 // counters, the save folder and the settings panel it fills, a failed
 // attempt, and a second Connect that signs the first link off.
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
@@ -136,15 +137,31 @@ private slots:
         QVERIFY(rig.camera.commands().empty());
     }
 
-    // A stored folder that is gone is shown, and the current folder stays.
-    void missingSaveFolderKeepsTheCurrentFolder() {
+    // From start-up the field shows where pictures go: with nothing stored
+    // the pictures folder, made when missing; a stored folder that is gone
+    // is made again.
+    void saveFolderAtStartUp_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("nothing stored") << false;
+        QTest::newRow("stored folder gone") << true;
+    }
+    void saveFolderAtStartUp() {
+        QFETCH(bool, stored);
         CameraRig rig;
-        const QString before = QDir::currentPath();
-        std::string gone = "/nonexistent/tulk-pictures";
-        SettingString("SaveFolder", &gone, 1);
+        QTemporaryDir scratch;
+        QString expected = rig.home->path() + "/Pictures/Tulk";
+        if (stored) {
+            expected = scratch.path() + "/gone/pictures";
+            std::string text = expected.toStdString();
+            SettingString("SaveFolder", &text, 1);
+        }
+        QVERIFY(!QFileInfo::exists(expected));
+        rig.Window();
+        QCOMPARE(Text(rig, "m_editSaveFolder"), expected);
+        QVERIFY(QFileInfo(expected).isDir());
+        QCOMPARE(QDir::currentPath(), QDir(expected).canonicalPath());
         rig.ConnectUsb();
-        QCOMPARE(Text(rig, "m_editSaveFolder"), QString::fromStdString(gone));
-        QCOMPARE(QDir::currentPath(), before);
+        QCOMPARE(Text(rig, "m_editSaveFolder"), expected);
     }
 
     // The demo camera answers Connect on COM1 and on USB.

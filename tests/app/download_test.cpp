@@ -342,10 +342,13 @@ private slots:
         QCOMPARE(DataReads(rig), onlyNew ? 2 : 3);
         VerifyDownloaded(folder.path + "/DSCN0001.JPG", pictures[0]);
         VerifyDownloaded(folder.path + "/DSCN0003.JPG", pictures[2]);
+        // The file there is never replaced: without Only New the picture
+        // takes the next free name.
+        QCOMPARE(FileBytes(folder.path + "/DSCN0002.JPG"), QByteArray("not the picture"));
         if (onlyNew) {
-            QCOMPARE(FileBytes(folder.path + "/DSCN0002.JPG"), QByteArray("not the picture"));
+            QVERIFY(!QFileInfo::exists(folder.path + "/DSCN0002-1.JPG"));
         } else {
-            VerifyDownloaded(folder.path + "/DSCN0002.JPG", pictures[1]);
+            VerifyDownloaded(folder.path + "/DSCN0002-1.JPG", pictures[1]);
         }
     }
 
@@ -449,22 +452,52 @@ private slots:
         QVERIFY(rig.camera.commands().empty());
     }
 
-    // Leaving the field stores its text and moves the current folder there;
-    // a folder that does not exist is stored but leaves it where it was.
+    // Leaving the field stores its folder and moves the pictures there; a
+    // folder that does not exist is made; one that cannot be used gives a
+    // box with the reason, is not stored, and the field and the pictures
+    // stay with the folder in use.
+    void saveFolderField_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("existing") << "a/b" << true << "";
+        QTest::newRow("missing, made") << "a/new/deeper" << true << "";
+        QTest::newRow("a file in its place")
+            << "a/file" << false << "Something that is not a folder has that name.";
+        QTest::newRow("below a file")
+            << "a/file/sub" << false << "It cannot be made: Not a directory.";
+    }
     void saveFolderField() {
+        QFETCH(QString, typed);
+        QFETCH(bool, usable);
+        QFETCH(QString, reason);
         CameraRig rig;
         SaveFolder folder;
-        QDir::setCurrent(folder.scratch.path());
-        rig.TypeAndLeave("m_editSaveFolder", folder.path);
+        BoxRecorder boxes;
+        QFile file(folder.scratch.path() + "/a/file");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        ConnectInto(rig, folder);
+        const QString wanted = folder.scratch.path() + "/" + typed;
+        rig.TypeAndLeave("m_editSaveFolder", wanted);
         std::string stored;
         QCOMPARE(SettingString("SaveFolder", &stored, 0), 0);
-        QCOMPARE(QString::fromStdString(stored), folder.path);
-        QCOMPARE(QDir::currentPath(), folder.path);
-        const QString missing = folder.scratch.path() + "/missing";
-        rig.TypeAndLeave("m_editSaveFolder", missing);
-        QCOMPARE(SettingString("SaveFolder", &stored, 0), 0);
-        QCOMPARE(QString::fromStdString(stored), missing);
-        QCOMPARE(QDir::currentPath(), folder.path);
+        const QString inUse = usable ? wanted : folder.path;
+        QCOMPARE(QString::fromStdString(stored), inUse);
+        QCOMPARE(rig.Find<QLineEdit>("m_editSaveFolder")->text(), inUse);
+        QCOMPARE(QDir::currentPath(), inUse);
+        if (usable) {
+            QVERIFY(boxes.asked().isEmpty());
+        } else {
+            QCOMPARE(boxes.asked().size(), 1);
+            QCOMPARE(boxes.asked()[0].text,
+                     QString("Pictures cannot be saved in \"%1\".").arg(wanted));
+            QVERIFY2(boxes.asked()[0].informative.startsWith(reason),
+                     qPrintable(boxes.asked()[0].informative));
+        }
+        // Get Last goes where the field says.
+        rig.Click("btnGetLast");
+        QVERIFY(QFileInfo::exists(inUse + "/DSCN0003.JPG"));
     }
     // While a worker downloads, the indicator window is up with its busy bar
     // and the wait cursor shows; both go when the last worker ends. The

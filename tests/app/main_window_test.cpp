@@ -303,7 +303,8 @@ private slots:
         QTRY_COMPARE(Control<QLineEdit>(&window, 1053)->text(), QString("1"));
         QTRY_COMPARE(Control<QLineEdit>(&window, 1055)->text(), QString("0"));
         QTRY_COMPARE(Control<QLineEdit>(&window, 1031)->text(), QString("0"));
-        QCOMPARE(Control<QLineEdit>(&window, 1036)->text(), QString());
+        // Where pictures go, from the start: the pictures folder.
+        QCOMPARE(Control<QLineEdit>(&window, 1036)->text(), home_->path() + "/Pictures/Tulk");
         QCOMPARE(Control<QLineEdit>(&window, 1056)->text(), QString());
         QCOMPARE(Control<QLineEdit>(&window, 1026)->text(), QString());
     }
