@@ -33,6 +33,7 @@ void CIntervalClock::Stop() {
 void CIntervalClock::Run(std::chrono::steady_clock::time_point first,
                          std::chrono::milliseconds period, std::function<void()> tick) {
     auto due = first;
+    nextDue_ = due.time_since_epoch().count();
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -49,5 +50,6 @@ void CIntervalClock::Run(std::chrono::steady_clock::time_point first,
             due += period;
             ++skipped_;
         }
+        nextDue_ = due.time_since_epoch().count();
     }
 }

@@ -27,6 +27,11 @@ public:
     bool Running() const { return running_; }
     // Ticks skipped because the one before them was still being called.
     long Skipped() const { return skipped_; }
+    // When the next tick falls due.
+    std::chrono::steady_clock::time_point NextDue() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(nextDue_.load()));
+    }
 
 private:
     void Run(std::chrono::steady_clock::time_point first, std::chrono::milliseconds period,
@@ -37,5 +42,6 @@ private:
     bool stop_ = false;
     std::atomic<bool> running_{false};
     std::atomic<long> skipped_{0};
+    std::atomic<std::chrono::steady_clock::rep> nextDue_{0};
     std::thread thread_;
 };

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "LinkHealth.h"
 #include "MessageBoxes.h"
 #include "ProgressWindow.h"
 #include "SerialSetup.h"
@@ -104,6 +105,7 @@ CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
     ConnectHandlers();
 
     InstallMessageBoxHook(this);
+    CreateStatusLine();
     OnInitDialog();
 }
 
@@ -245,7 +247,7 @@ void CTulkDlg::OnDestroy() {
 bool CTulkDlg::WaitForCamera(const std::function<void()>& job, bool last) {
     bool finished = false;
     if (!m_camera.Post(
-            job, this, [&finished] { finished = true; }, last)) {
+            Watched(job), this, [&finished] { finished = true; }, last)) {
         return false;
     }
     ++m_nCameraWaits;
@@ -258,11 +260,27 @@ bool CTulkDlg::WaitForCamera(const std::function<void()>& job, bool last) {
     }
     QApplication::restoreOverrideCursor();
     --m_nCameraWaits;
+    ShowLinkState();
     return true;
 }
 
+std::function<void()> CTulkDlg::Watched(std::function<void()> job) {
+    return [this, job = std::move(job)] {
+        LinkHealthBeginJob();
+        job();
+        if (g_bConnected && LinkHealthEndJob()) {
+            m_bLinkFailing = true;
+        }
+    };
+}
+
 bool CTulkDlg::CameraPost(std::function<void()> job, std::function<void()> done) {
-    return m_camera.Post(std::move(job), this, std::move(done));
+    return m_camera.Post(Watched(std::move(job)), this, [this, done = std::move(done)] {
+        if (done) {
+            done();
+        }
+        ShowLinkState();
+    });
 }
 
 CProgressWindow* CTulkDlg::TakingPictureWindow() {

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QRect>
 #include <QStringList>
+#include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -24,6 +25,7 @@
 class CProgressWindow;
 struct CameraCounters;
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QProgressBar;
 class QSlider;
@@ -66,6 +68,8 @@ public:
     // The window's part of a time-lapse picture step that has ended: the
     // wait window goes and the counters the step read are shown.
     void OnTimer(int id);
+    // The status line's text.
+    QString StatusLine() const;
     // Time-lapse ticks dropped because a picture step was still running or
     // the clock found its deadline passed.
     long DroppedTicks() const { return m_nDroppedTicks + m_clockTimeLapse.Skipped(); }
@@ -149,6 +153,16 @@ private:
     void ConnectHandlers();
 
     bool WaitForCamera(const std::function<void()>& job, bool last = false);
+    // A camera job as the camera thread runs it: the link's health is judged
+    // after it.
+    std::function<void()> Watched(std::function<void()> job);
+    void CreateStatusLine();
+    void ShowStatus();
+    // After camera work: the status line and the camera's fields follow
+    // whether the camera still answers.
+    void ShowLinkState();
+    // A Connect that failed: the previous camera's values go.
+    void ClearCameraFields();
     // The folder made current, or why it cannot be used.
     static bool UseSaveFolder(const QString& folder, QString* why);
     void SaveFolderRefused(const QString& folder, const QString& why);
@@ -213,6 +227,17 @@ private:
     int m_nGetAllCount = 0;
     // Handlers waiting for the camera, one inside the other.
     int m_nCameraWaits = 0;
+
+    QLabel* m_labelStatus = nullptr;
+    QTimer m_timerStatus;
+    QString m_strConnected;
+    // The camera's model as Get Info last read it.
+    QString m_strModel;
+    QString m_strConnectFailure;
+    std::atomic<bool> m_bLinkFailing{false};
+    std::atomic<int> m_nTimeLapsePictures{0};
+    std::atomic<long> m_nLastStepMs{0};
+    long m_nTimeLapseInterval = 0;
 
     // Where pictures go now: the current folder, as the field shows it.
     QString m_strFolderInUse;

@@ -90,8 +90,12 @@ void CTulkDlg::OnRunTimeLapse() {
     }
     m_editDelay->SetValue(interval);
     g_nUploadToFtp = UploadFtpState();
+    m_nTimeLapsePictures = 0;
+    m_nLastStepMs = 0;
+    m_nTimeLapseInterval = interval;
     m_clockTimeLapse.Start(std::chrono::milliseconds(interval), [this] { TimeLapseTimerProc(); });
     g_bTimeLapseRunning = 1;
+    ShowStatus();
 }
 
 std::int32_t CTulkDlg::UploadFtpState() const {
@@ -111,6 +115,7 @@ void CTulkDlg::OnStopTimeLapse() {
     if (g_bConnected && g_bTimeLapseRunning) {
         m_clockTimeLapse.Stop();
         g_bTimeLapseRunning = 0;
+        ShowStatus();
     }
 }
 
@@ -133,7 +138,7 @@ void CTulkDlg::TimeLapseTimerProc() {
         Qt::QueuedConnection);
     auto counters = std::make_shared<CameraCounters>();
     const bool queued = CameraPost(
-        [counters] {
+        [this, counters] {
             const auto started = std::chrono::steady_clock::now();
             Capture();
             const auto elapsed =
@@ -147,12 +152,17 @@ void CTulkDlg::TimeLapseTimerProc() {
             std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
                           elapsed / 1000);
             debug_output(line);
+            // The whole step, download included: what stretches the interval.
+            m_nLastStepMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - started)
+                                                  .count());
             *counters = ReadCounters();
         },
         [this, counters] {
             if (m_wndTakingPicture) {
                 m_wndTakingPicture->End();
             }
+            ++m_nTimeLapsePictures;
             ShowCounters(*counters);
             g_bTakingPicture = 0;
         });
@@ -168,6 +178,7 @@ void CTulkDlg::OnTimer(int /*id*/) {
 void CTulkDlg::StopPictureWork() {
     m_clockTimeLapse.Stop();
     g_bTimeLapseRunning = 0;
+    ShowStatus();
     // Get All Files queues no further picture.
     m_nGetAllCount = m_nGetAllNext;
 }

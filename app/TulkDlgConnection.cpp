@@ -4,19 +4,24 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <system_error>
 
+#include "LinkHealth.h"
 #include "MessageBoxes.h"
 #include "SerialSetup.h"
 #include "Settings.h"
 #include "TulkDlg.h"
 #include "TulkState.h"
+#include "activity_log.h"
 #include "camera_ops.h"
 #include "eph.h"
+#include "platform/last_error.h"
 #include "transfer_progress.h"
 
 namespace {
@@ -36,6 +41,30 @@ long SpeedOfPosition(std::int32_t position) {
             return 115200;
         default:
             return position;
+    }
+}
+
+// Why eph_open gave no link, in words: the device the port stands for
+// could not be opened, or the camera behind it did not answer.
+std::string ConnectFailure(bool usb, int port, const std::string& device, int error) {
+    if (usb) {
+        return "no camera answered on USB";
+    }
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case EACCES:
+        case EPERM:
+        case EBUSY:
+        case ENOTTY:
+        case EISDIR:
+        case ENOTDIR:
+        case ELOOP:
+        case ENAMETOOLONG:
+            return "COM" + std::to_string(port) + " (" + device + "): " + std::strerror(error);
+        default:
+            return "the camera did not answer at 19200 baud";
     }
 }
 
@@ -68,25 +97,50 @@ void CTulkDlg::OnConnect() {
         position = 1;
     }
     const long speed = SpeedOfPosition(position);
+    const std::string device = eph_portdevice(port);
 
-    const bool connected = CameraWait([useUsb, port, speed] {
+    std::string failure;
+    const bool connected = CameraWait([useUsb, port, speed, &device, &failure] {
         CloseLink();
+        LinkHealthReset();
         g_bUseUsb = useUsb;
+        sys_setlasterror(0);
         g_iob = eph_open(port, speed);
         if (!g_iob) {
+            failure = ConnectFailure(useUsb != 0, port, device, sys_lasterror());
             return false;
         }
         g_iob->progress_cb = TransferProgressCallback;
+        g_iob->error_cb = LinkHealthErrorCallback;
         g_bConnected = 1;
         return true;
     });
+    m_bLinkFailing = false;
     if (!connected) {
+        // Nothing of the camera before may pass for this one.
+        m_strConnectFailure =
+            QString::fromStdString(failure.empty() ? "the window is closing" : failure);
+        m_strConnected.clear();
+        WriteLog("TulkDlg", __LINE__, ("Connect failed: " + failure).c_str());
+        ClearCameraFields();
+        ShowLinkState();
         return;
     }
+    m_strConnectFailure.clear();
+    const QString place = useUsb ? QStringLiteral("USB")
+                                 : QStringLiteral("COM%1 (%2) at %3 baud")
+                                       .arg(port)
+                                       .arg(QString::fromStdString(device))
+                                       .arg(speed == 0 ? 9600 : speed);
+    m_strConnected = QStringLiteral("Connected on %1").arg(place);
+    ShowLinkState();
     RefreshCounters();
     SetSaveFolder(QString());
     RefreshZoom();
     OnGetInfo();
+    const QString model = m_strModel.isEmpty() ? QStringLiteral("camera") : m_strModel;
+    m_strConnected = QStringLiteral("Connected: %1 on %2").arg(model, place);
+    ShowLinkState();
 }
 
 void CTulkDlg::SetSaveFolder(const QString& folder) {

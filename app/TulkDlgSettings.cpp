@@ -102,6 +102,7 @@ struct CameraInfo {
     RegisterRead resolution, aperture, colourMode, battery, flash, whiteBalance, imageAdjust,
         metering, focus;
     int zoom = 100;
+    std::string model;
 };
 
 // Camera thread.
@@ -126,6 +127,7 @@ CameraInfo ReadCameraInfo() {
     // Every capture from now on writes this back, whichever thread asks.
     g_nFocusMode = info.focus.value;
     info.zoom = GetZoom();
+    info.model = g_szCameraCode;
     return info;
 }
 
@@ -142,6 +144,7 @@ void CTulkDlg::OnGetInfo() {
     if (!g_bConnected) {
         return;
     }
+    m_strModel = QString::fromStdString(info.model).trimmed();
     std::int32_t value = 0;
     int position = 0;
     int found = 0;

@@ -1,18 +1,23 @@
 // Connect: over the serial line and USB against the simulated camera, the
 // counters, the save folder and the settings panel it fills, a failed
 // attempt, and a second Connect that signs the first link off.
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
 #include <string>
 
 #include "Demo.h"
 #include "camera_ops.h"
 #include "camera_rig.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -95,6 +100,86 @@ private slots:
         rig.Click("btnTakePicture");
         rig.Click("btnGetInfo");
         QVERIFY(rig.camera.commands().empty());
+    }
+
+    // The status line says how the camera is connected.
+    void statusLineAfterConnect() {
+        CameraRig rig;
+        QCOMPARE(rig.Window().StatusLine(), QString("Not connected"));
+        rig.ConnectSerial(5);
+        QCOMPARE(rig.Window().StatusLine(), QString("Connected: SR981 on COM1 (%1) at 115200 baud")
+                                                .arg(QString::fromStdString(eph_portdevice(1))));
+        rig.ConnectUsb();
+        QCOMPARE(rig.Window().StatusLine(), QString("Connected: SR981 on USB"));
+    }
+
+    // A failed Connect after a good one says why, and the first camera's
+    // values leave the window.
+    void failedConnectSaysWhy_data() {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("no device") << false;
+        QTest::newRow("silent camera") << true;
+    }
+    void failedConnectSaysWhy() {
+        QFETCH(bool, silent);
+        CameraRig rig;
+        rig.ConnectUsb();
+        QCOMPARE(Text(rig, "m_editPictures"), QString("3"));
+        QString device = QDir::temp().filePath("no-such-tty");
+        QString why = QString("COM1 (%1): No such file or directory").arg(device);
+        // Another camera on the serial line, which never answers; the first
+        // one still signs off.
+        camsim::Camera other;
+        if (silent) {
+            device = QString::fromStdString(other.startSerial());
+            other.setSilent(true);
+            why = "the camera did not answer at 19200 baud";
+        }
+        eph_setportmap({{1, device.toStdString()}});
+        rig.Find<QAbstractButton>("m_chkUseUsb")->setChecked(false);
+        rig.Click("btnConnect");
+        QCOMPARE(g_bConnected.load(), 0);
+        QCOMPARE(rig.Window().StatusLine(), "Not connected: " + why);
+        QVERIFY2(LogText().contains("Connect failed: " + why), qPrintable(LogText()));
+        QCOMPARE(Text(rig, "m_editPictures"), QString("Not connected"));
+        QCOMPARE(Text(rig, "m_editFramesLeft"), QString());
+        QCOMPARE(rig.Find<QComboBox>("m_cbResolution")->currentIndex(), -1);
+        QCOMPARE(Text(rig, "m_editZoom"), QString());
+    }
+
+    // A camera that goes away while connected: the status line says so and
+    // the camera's fields show that they are stale, until a Connect works.
+    void cameraThatGoesAwayIsShown() {
+        CameraRig rig;
+        rig.ConnectUsb();
+        QVERIFY(rig.Find<QLineEdit>("m_editPictures")->isEnabled());
+        rig.camera.stop();
+        rig.Click("btnTakePicture");
+        QCOMPARE(rig.Window().StatusLine(), QString("Camera not answering: Connect again"));
+        QVERIFY(!rig.Find<QLineEdit>("m_editPictures")->isEnabled());
+        QVERIFY(!rig.Find<QWidget>("grpCameraSettings")->isEnabled());
+        QVERIFY(!rig.camera.startUsb(0).empty());
+        rig.Click("btnConnect");
+        QCOMPARE(rig.Window().StatusLine(), QString("Connected: SR981 on USB"));
+        QVERIFY(rig.Find<QLineEdit>("m_editPictures")->isEnabled());
+        QVERIFY(rig.Find<QWidget>("grpCameraSettings")->isEnabled());
+    }
+
+    // During a time lapse: pictures taken, when the next is due, and that
+    // the interval stretched when a picture took longer than the Delay.
+    void statusLineDuringATimeLapse() {
+        CameraRig rig;
+        rig.ConnectUsb();
+        rig.camera.setActionTime(C990_C2_SNAPSHOT, 350ms);
+        rig.Find<QLineEdit>("m_editDelay")->setText("100");
+        rig.Click("btnRunTimeLapse");
+        const QRegularExpression line(
+            "^Time lapse: [2-9]\\d* pictures taken, next in [01] s; interval stretched: the "
+            "last picture took 0\\.[3-9] s$");
+        QTRY_VERIFY_WITH_TIMEOUT(line.match(rig.Window().StatusLine()).hasMatch(), 10000);
+        rig.Click("btnStopTimeLapse");
+        QTRY_VERIFY(g_bTakingPicture.load() == 0);
+        QCOMPARE(rig.Window().StatusLine(), QString("Connected: SR981 on USB"));
     }
 
     // An empty store: COM1 at 9600, and "UseUSB" stored.

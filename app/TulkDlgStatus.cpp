@@ -1,0 +1,92 @@
+// The main window's status line: whether a camera is connected and how,
+// why a Connect failed, a camera that stopped answering, and the time
+// lapse's progress.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSlider>
+#include <chrono>
+#include <cstring>
+
+#include "LinkHealth.h"
+#include "TulkDlg.h"
+#include "TulkState.h"
+#include "ui_TulkDlg.h"
+
+void CTulkDlg::CreateStatusLine() {
+    m_labelStatus = new QLabel(this);
+    m_labelStatus->setObjectName(QStringLiteral("statusLine"));
+    m_labelStatus->setFrameShape(QFrame::StyledPanel);
+    m_labelStatus->setFrameShadow(QFrame::Sunken);
+    m_labelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->layoutRoot->addWidget(m_labelStatus);
+    m_labelStatus->setText(QStringLiteral("Not connected"));
+    connect(&m_timerStatus, &QTimer::timeout, this, &CTulkDlg::ShowStatus);
+    m_timerStatus.setInterval(1000);
+}
+
+QString CTulkDlg::StatusLine() const {
+    return m_labelStatus ? m_labelStatus->text() : QString();
+}
+
+void CTulkDlg::ShowStatus() {
+    if (!g_bConnected) {
+        m_timerStatus.stop();
+        m_labelStatus->setText(m_strConnectFailure.isEmpty()
+                                   ? QStringLiteral("Not connected")
+                                   : QStringLiteral("Not connected: %1").arg(m_strConnectFailure));
+        return;
+    }
+    if (m_bLinkFailing) {
+        m_timerStatus.stop();
+        m_labelStatus->setText(QStringLiteral("Camera not answering: Connect again"));
+        return;
+    }
+    if (!g_bTimeLapseRunning) {
+        m_timerStatus.stop();
+        m_labelStatus->setText(m_strConnected);
+        return;
+    }
+    // The time lapse: a line a second.
+    if (!m_timerStatus.isActive()) {
+        m_timerStatus.start();
+    }
+    const int taken = m_nTimeLapsePictures;
+    QString line = QStringLiteral("Time lapse: %1 %2 taken")
+                       .arg(taken)
+                       .arg(taken == 1 ? QStringLiteral("picture") : QStringLiteral("pictures"));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_clockTimeLapse.NextDue() - std::chrono::steady_clock::now());
+    line += QStringLiteral(", next in %1 s")
+                .arg((left.count() + 999) / 1000 < 0 ? 0 : (left.count() + 999) / 1000);
+    if (DroppedTicks() > 0 && m_nLastStepMs > m_nTimeLapseInterval) {
+        line += QStringLiteral("; interval stretched: the last picture took %1 s")
+                    .arg(m_nLastStepMs / 1000.0, 0, 'f', 1);
+    }
+    m_labelStatus->setText(line);
+}
+
+void CTulkDlg::ShowLinkState() {
+    const bool failing = g_bConnected && m_bLinkFailing;
+    // The camera's fields say what it said last, which may no longer hold.
+    for (QWidget* field :
+         {static_cast<QWidget*>(m_editPictures), static_cast<QWidget*>(m_editFramesLeft),
+          static_cast<QWidget*>(m_editAvailMem), static_cast<QWidget*>(ui->grpCameraSettings)}) {
+        field->setEnabled(!failing);
+    }
+    ShowStatus();
+}
+
+void CTulkDlg::ClearCameraFields() {
+    m_editPictures->setText(QStringLiteral("Not connected"));
+    m_editFramesLeft->clear();
+    m_editAvailMem->setText(QStringLiteral("0"));
+    for (QComboBox* list : ui->grpCameraSettings->findChildren<QComboBox*>()) {
+        list->setCurrentIndex(-1);
+    }
+    m_progBattery->reset();
+    m_editZoom->SetText(QString());
+}
