@@ -2,6 +2,7 @@
 // lapse with its dropped ticks and its wait window, Stop, and Connect or quit
 // while a time-lapse picture is being taken.
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <atomic>
@@ -92,6 +93,12 @@ private slots:
                     rig.Window().findChild<QDialog*>("IDD_TAKING_PICTURE")->isVisible());
         QCOMPARE(rig.Window().findChild<QDialog*>("IDD_TAKING_PICTURE")->windowTitle(),
                  QString("Taking picture , please wait"));
+        // The window says it inside as well, where nothing cuts it off.
+        auto* text = rig.Window().findChild<QDialog*>("IDD_TAKING_PICTURE")->findChild<QLabel*>(
+            "labelText");
+        QVERIFY(text && text->isVisible());
+        QCOMPARE(text->text(), QString("Taking picture , please wait"));
+        QVERIFY(text->width() >= text->fontMetrics().horizontalAdvance(text->text()));
         QTRY_VERIFY_WITH_TIMEOUT(rig.camera.snapshotTimes().size() >= 3, 10000);
         rig.Click("btnStopTimeLapse");
         QCOMPARE(g_bTimeLapseRunning.load(), 0);
