@@ -60,8 +60,11 @@ void CTulkDlg::ShowStatus() {
                        .arg(taken == 1 ? QStringLiteral("picture") : QStringLiteral("pictures"));
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         m_clockTimeLapse.NextDue() - std::chrono::steady_clock::now());
-    line += QStringLiteral(", next in %1 s")
-                .arg((left.count() + 999) / 1000 < 0 ? 0 : (left.count() + 999) / 1000);
+    // Tenths while it is close, whole seconds otherwise.
+    const double seconds = left.count() < 0 ? 0.0 : left.count() / 1000.0;
+    line += seconds < 10
+                ? QStringLiteral(", next in %1 s").arg(seconds, 0, 'f', 1)
+                : QStringLiteral(", next in %1 s").arg(static_cast<long long>(seconds + 0.5));
     if (DroppedTicks() > 0 && m_nLastStepMs > m_nTimeLapseInterval) {
         line += QStringLiteral("; interval stretched: the last picture took %1 s")
                     .arg(m_nLastStepMs / 1000.0, 0, 'f', 1);

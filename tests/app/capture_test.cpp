@@ -94,8 +94,8 @@ private slots:
         QCOMPARE(rig.Window().findChild<QDialog*>("IDD_TAKING_PICTURE")->windowTitle(),
                  QString("Taking picture , please wait"));
         // The window says it inside as well, where nothing cuts it off.
-        auto* text = rig.Window().findChild<QDialog*>("IDD_TAKING_PICTURE")->findChild<QLabel*>(
-            "labelText");
+        auto* text =
+            rig.Window().findChild<QDialog*>("IDD_TAKING_PICTURE")->findChild<QLabel*>("labelText");
         QVERIFY(text && text->isVisible());
         QCOMPARE(text->text(), QString("Taking picture , please wait"));
         QVERIFY(text->width() >= text->fontMetrics().horizontalAdvance(text->text()));

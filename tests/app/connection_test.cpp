@@ -174,7 +174,7 @@ private slots:
         rig.Find<QLineEdit>("m_editDelay")->setText("100");
         rig.Click("btnRunTimeLapse");
         const QRegularExpression line(
-            "^Time lapse: [2-9]\\d* pictures taken, next in [01] s; interval stretched: the "
+            "^Time lapse: [2-9]\\d* pictures taken, next in 0\\.[0-9] s; interval stretched: the "
             "last picture took 0\\.[3-9] s$");
         QTRY_VERIFY_WITH_TIMEOUT(line.match(rig.Window().StatusLine()).hasMatch(), 10000);
         rig.Click("btnStopTimeLapse");
