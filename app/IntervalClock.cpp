@@ -14,6 +14,7 @@ void CIntervalClock::Start(std::chrono::milliseconds period, std::function<void(
     }
     running_ = true;
     const auto first = std::chrono::steady_clock::now() + period;
+    nextDue_ = first.time_since_epoch().count();
     thread_ =
         std::thread([this, first, period, tick = std::move(tick)] { Run(first, period, tick); });
 }

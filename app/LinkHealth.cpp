@@ -1,46 +1,56 @@
 #include "LinkHealth.h"
 
+#include <atomic>
+#include <cerrno>
+
 #include "eph.h"
 
 namespace {
 
-// Camera thread only, but the link's callback may run on a USB reader
-// thread: atomics.
-std::atomic<int> g_systemErrors{0};
+// Counted on the camera thread, or on a USB reader thread of the link.
+std::atomic<int> g_platformErrors{0};
 std::atomic<int> g_timeouts{0};
+std::atomic<int> g_otherReports{0};
 int g_jobsTimingOut = 0;
 
-// A silent camera times out in one job now and then (a busy card); in
-// this many jobs in a row it is gone.
-constexpr int kJobsTimingOut = 2;
+// A camera that misses a reply now and then (a busy card) still works;
+// time-outs in this many jobs in a row mean it is gone.
+constexpr int kJobsTimingOut = 3;
 
 }  // namespace
 
 void LinkHealthErrorCallback(int code, const char* message) {
-    if (code == EPH_ERR_TIMEOUT) {
+    // A serial read that times out reports its errno, ETIMEDOUT.
+    if (code == EPH_ERR_TIMEOUT || code == ETIMEDOUT) {
         ++g_timeouts;
-    } else if (code > 0 && code < EPH_ERR_DATA_TOO_LONG) {
-        // An errno value: the platform refused a read or a write.
-        ++g_systemErrors;
+    } else if (code > 0 && code < EPH_ERR_DATA_TOO_LONG && code != EINTR && code != EAGAIN) {
+        // The platform refused a read or a write: the device is gone.
+        ++g_platformErrors;
+    } else {
+        ++g_otherReports;
     }
     eph_system_error_cb(code, message);
 }
 
 void LinkHealthBeginJob() {
-    g_systemErrors = 0;
+    g_platformErrors = 0;
     g_timeouts = 0;
+    g_otherReports = 0;
 }
 
-bool LinkHealthEndJob() {
-    if (g_systemErrors > 0) {
-        return true;
+LinkState LinkHealthEndJob() {
+    if (g_platformErrors > 0) {
+        return LinkState::Failing;
     }
-    g_jobsTimingOut = g_timeouts > 0 ? g_jobsTimingOut + 1 : 0;
-    return g_jobsTimingOut >= kJobsTimingOut;
+    if (g_timeouts > 0) {
+        ++g_jobsTimingOut;
+        return g_jobsTimingOut >= kJobsTimingOut ? LinkState::Failing : LinkState::Unsure;
+    }
+    g_jobsTimingOut = 0;
+    return g_otherReports > 0 ? LinkState::Unsure : LinkState::Answering;
 }
 
 void LinkHealthReset() {
-    g_systemErrors = 0;
-    g_timeouts = 0;
+    LinkHealthBeginJob();
     g_jobsTimingOut = 0;
 }

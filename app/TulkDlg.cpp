@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLineEdit>
@@ -84,6 +85,7 @@ QStringList LocalFiles(const QMimeData* mime) {
 
 CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
     InstallThreadRule();
+    m_strStartFolder = QDir::currentPath();
     m_hIcon = MakeProgramIcon();
     g_bConnected = 0;
     ui->setupUi(this);
@@ -268,8 +270,18 @@ std::function<void()> CTulkDlg::Watched(std::function<void()> job) {
     return [this, job = std::move(job)] {
         LinkHealthBeginJob();
         job();
-        if (g_bConnected && LinkHealthEndJob()) {
-            m_bLinkFailing = true;
+        if (!g_bConnected) {
+            return;
+        }
+        switch (LinkHealthEndJob()) {
+            case LinkState::Failing:
+                m_bLinkFailing = true;
+                break;
+            case LinkState::Answering:
+                m_bLinkFailing = false;
+                break;
+            case LinkState::Unsure:
+                break;
         }
     };
 }

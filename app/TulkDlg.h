@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -54,6 +55,12 @@ public:
     void SetSaveFolder(const QString& folder);
     // The desktop's pictures folder + "/Tulk".
     static QString DefaultSaveFolder();
+    // The folder in use with a "/" at its end, for camera work queued now:
+    // a job keeps to it even if the user picks another meanwhile.
+    std::string SaveFolderPath() const;
+    // The same for the time-lapse clock's thread.
+    std::string SaveFolderForSteps() const;
+    void SetFolderInUse(const QString& folder);
 
     // Picture taking and time lapse.
     void OnTakePicture();
@@ -241,6 +248,10 @@ private:
 
     // Where pictures go now: the current folder, as the field shows it.
     QString m_strFolderInUse;
+    // Where the program started.
+    QString m_strStartFolder;
+    mutable std::mutex m_folderMutex;
+    std::string m_strStepFolder;
 
     bool m_bUploading = false;
     std::deque<QStringList> m_pendingDrops;
@@ -283,11 +294,13 @@ void SetViewfinder(int mode);
 // Downloads the camera's newest picture into the current folder. After a
 // time-lapse picture it also erases the picture when "Delete After Download"
 // was on at the last Get Last, and only when the download succeeded.
-// Camera thread. 0 when the picture reached the folder, -1 otherwise.
-int GetLastPicture(bool afterTimeLapsePicture = false);
+// The picture goes into the folder (ending in "/"; empty: the current
+// folder). Camera thread. 0 when the picture reached the folder, -1
+// otherwise.
+int GetLastPicture(bool afterTimeLapsePicture = false, const std::string& folder = {});
 // 1 when picture index + 1 is already in the current folder under the name
 // a download would give it, else 0.
-int AlreadyDownloaded(int index);
+int AlreadyDownloaded(int index, const std::string& folder = {});
 // The camera's name for a picture as it may be used for a file in the save
 // folder: a plain name, else empty (the caller then makes one up).
 std::string PlainPictureName(const unsigned char* bytes, long length);

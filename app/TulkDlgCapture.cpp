@@ -23,10 +23,11 @@ constexpr int kShortestInterval = 100;
 
 // The capture without its connection test, for the picture step, which
 // works on the link its window opened.
-void Capture() {
+bool Capture() {
     eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
-    CameraAction(C990_C2_SNAPSHOT, 0, "C990_C2_SNAPSHOT failed");
+    const bool taken = CameraAction(C990_C2_SNAPSHOT, 0, "C990_C2_SNAPSHOT failed");
     eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
+    return taken;
 }
 
 }  // namespace
@@ -137,16 +138,20 @@ void CTulkDlg::TimeLapseTimerProc() {
         },
         Qt::QueuedConnection);
     auto counters = std::make_shared<CameraCounters>();
+    auto taken = std::make_shared<bool>(false);
+    // Read on the clock's thread while the window thread may change it:
+    // under the folder's own lock.
+    const std::string folder = SaveFolderForSteps();
     const bool queued = CameraPost(
-        [this, counters] {
+        [this, counters, folder, taken] {
             const auto started = std::chrono::steady_clock::now();
-            Capture();
+            *taken = Capture();
             const auto elapsed =
                 static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                std::chrono::steady_clock::now() - started)
                                                .count());
             if (g_bSaveEveryTime) {
-                GetLastPicture(true);
+                GetLastPicture(true, folder);
             }
             char line[128];
             std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
@@ -158,11 +163,13 @@ void CTulkDlg::TimeLapseTimerProc() {
                                                   .count());
             *counters = ReadCounters();
         },
-        [this, counters] {
+        [this, counters, taken] {
             if (m_wndTakingPicture) {
                 m_wndTakingPicture->End();
             }
-            ++m_nTimeLapsePictures;
+            if (*taken) {
+                ++m_nTimeLapsePictures;
+            }
             ShowCounters(*counters);
             g_bTakingPicture = 0;
         });

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstdint>
@@ -99,6 +100,11 @@ void CTulkDlg::OnConnect() {
     const long speed = SpeedOfPosition(position);
     const std::string device = eph_portdevice(port);
 
+    m_strConnectFailure.clear();
+    m_labelStatus->setText(useUsb ? QStringLiteral("Connecting on USB...")
+                                  : QStringLiteral("Connecting on COM%1 (%2)...")
+                                        .arg(port)
+                                        .arg(QString::fromStdString(device)));
     std::string failure;
     const bool connected = CameraWait([useUsb, port, speed, &device, &failure] {
         CloseLink();
@@ -154,13 +160,34 @@ void CTulkDlg::SetSaveFolder(const QString& folder) {
     if (text.isEmpty()) {
         text = DefaultSaveFolder();
     }
+    // A relative name, stored by an older Tulk, counts from where the
+    // program started, not from where pictures went last.
+    if (QDir::isRelativePath(text)) {
+        text = QDir(m_strStartFolder).absoluteFilePath(text);
+    }
     QString why;
     if (UseSaveFolder(text, &why)) {
-        m_strFolderInUse = text;
+        SetFolderInUse(text);
     } else {
         SaveFolderRefused(text, why);
     }
     m_editSaveFolder->SetText(m_strFolderInUse);
+}
+
+void CTulkDlg::SetFolderInUse(const QString& folder) {
+    m_strFolderInUse = folder;
+    std::lock_guard lock(m_folderMutex);
+    m_strStepFolder = QDir(folder).absolutePath().toStdString() + "/";
+}
+
+std::string CTulkDlg::SaveFolderForSteps() const {
+    std::lock_guard lock(m_folderMutex);
+    return m_strStepFolder;
+}
+
+std::string CTulkDlg::SaveFolderPath() const {
+    const QString folder = m_strFolderInUse.isEmpty() ? QDir::currentPath() : m_strFolderInUse;
+    return QDir(folder).absolutePath().toStdString() + "/";
 }
 
 QString CTulkDlg::DefaultSaveFolder() {
@@ -203,9 +230,9 @@ void CTulkDlg::SaveFolderRefused(const QString& folder, const QString& why) {
     if (m_strFolderInUse.isEmpty()) {
         QString ignored;
         const QString fallback = DefaultSaveFolder();
-        m_strFolderInUse = fallback != folder && UseSaveFolder(fallback, &ignored)
-                               ? fallback
-                               : QDir::currentPath();
+        SetFolderInUse(fallback != folder && UseSaveFolder(fallback, &ignored)
+                           ? fallback
+                           : QDir::currentPath());
     }
     AskUser(this,
             BoxQuestion{QStringLiteral("Tulk"),

@@ -46,8 +46,9 @@ std::string MadeUpName(const char* format, int number) {
     return name;
 }
 
-// Get All Files for one picture. Camera thread.
-void DownloadOne(int index) {
+// Get All Files for one picture, into the folder (ending in "/"). Camera
+// thread.
+void DownloadOne(int index, const std::string& folder) {
     if (!g_bConnected) {
         return;
     }
@@ -64,7 +65,7 @@ void DownloadOne(int index) {
     char line[300];
     std::snprintf(line, sizeof line, "Downloading pic %i (%s)\r\n", number, name.c_str());
     debug_output(line);
-    DownloadPicture(g_iob, name.c_str(), number);
+    DownloadPicture(g_iob, (folder + name).c_str(), number);
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ std::string PlainPictureName(const unsigned char* bytes, long length) {
     return name;
 }
 
-int AlreadyDownloaded(int index) {
+int AlreadyDownloaded(int index, const std::string& folder) {
     std::lock_guard lock(LinkLock());
     const int number = index + 1;
     if (eph_setint(g_iob, C990_CURRENTFRAME, number) != 0) {
@@ -102,7 +103,7 @@ int AlreadyDownloaded(int index) {
     if (name.empty()) {
         name = MadeUpName("dscn%04d.jpg", number);
     }
-    if (!QFileInfo::exists(QString::fromStdString(name))) {
+    if (!QFileInfo::exists(QString::fromStdString(folder + name))) {
         return 0;
     }
     char line[300];
@@ -111,7 +112,7 @@ int AlreadyDownloaded(int index) {
     return 1;
 }
 
-int GetLastPicture(bool afterTimeLapsePicture) {
+int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder) {
     std::lock_guard lock(LinkLock());
     if (!g_bConnected) {
         return -1;
@@ -129,7 +130,7 @@ int GetLastPicture(bool afterTimeLapsePicture) {
     if (name.empty()) {
         name = MadeUpName("dsn%04d.jpg", count);
     }
-    const int downloaded = DownloadPicture(g_iob, name.c_str(), count);
+    const int downloaded = DownloadPicture(g_iob, (folder + name).c_str(), count);
     // A picture that did not reach the folder stays on the camera.
     if (!afterTimeLapsePicture || downloaded != 0) {
         return downloaded;
@@ -170,12 +171,13 @@ void CTulkDlg::NextDownload() {
     DownloadingWindow()->SetItem(index + 1, m_nGetAllCount);
     g_bDownloading = 1;
     const bool onlyNew = g_bOnlyNew != 0;
+    const std::string folder = SaveFolderPath();
     const bool queued = CameraPost(
-        [index, onlyNew] {
-            if (!g_bConnected || (onlyNew && AlreadyDownloaded(index))) {
+        [index, onlyNew, folder] {
+            if (!g_bConnected || (onlyNew && AlreadyDownloaded(index, folder))) {
                 return;
             }
-            DownloadOne(index);
+            DownloadOne(index, folder);
         },
         [this] {
             g_bDownloading = 0;
@@ -209,7 +211,8 @@ void CTulkDlg::OnGetLast() {
     g_nUploadToFtp = UploadFtpState();
     g_bDeleteAfterDownload = m_chkDeleteAfter->isChecked() ? 1 : 0;
     DownloadingWindow()->Begin(QStringLiteral("Downloading the newest picture"), false);
-    CameraWait([] { GetLastPicture(); });
+    const std::string folder = SaveFolderPath();
+    CameraWait([&folder] { GetLastPicture(false, folder); });
     DownloadingWindow()->End();
 }
 
@@ -260,7 +263,7 @@ void CTulkDlg::OnSaveFolderEdited() {
         m_editSaveFolder->SetText(m_strFolderInUse);
         return;
     }
-    m_strFolderInUse = folder;
+    SetFolderInUse(folder);
     std::string text = typed.isEmpty() ? std::string() : folder.toStdString();
     SettingString("SaveFolder", &text, 1);
     if (typed != folder) {

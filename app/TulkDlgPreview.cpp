@@ -50,11 +50,12 @@ void CTulkDlg::OnTakePreview() {
     // window keeps painting between pictures, but the next press waits
     // until this run has ended.
     int n = kRunPreviewPasses - 1;
+    const std::string folder = SaveFolderPath();
     for (int pass = 0; pass < passes; ++pass) {
         if (passes > 1) {
             progress->SetItem(pass + 1, passes);
         }
-        const std::string path = name;
+        const std::string path = folder + name;
         CameraWait([&path] {
             if (g_bConnected) {
                 SavePreviewToFile(path.c_str());
@@ -63,7 +64,7 @@ void CTulkDlg::OnTakePreview() {
         if (!g_bConnected || m_bDestroyed) {
             break;
         }
-        ShowSplashPicture(QString::fromLatin1(name));
+        ShowSplashPicture(QString::fromStdString(path));
         PreviewName(name, n--);
     }
     progress->End();

@@ -22,6 +22,8 @@ void CTulkDlg::CreateStatusLine() {
     m_labelStatus->setFrameShape(QFrame::StyledPanel);
     m_labelStatus->setFrameShadow(QFrame::Sunken);
     m_labelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The window keeps its size whatever the line says.
+    m_labelStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui->layoutRoot->addWidget(m_labelStatus);
     m_labelStatus->setText(QStringLiteral("Not connected"));
     connect(&m_timerStatus, &QTimer::timeout, this, &CTulkDlg::ShowStatus);

@@ -94,8 +94,15 @@ bool FileWriter::commit() {
 
 namespace {
 
-// The same bytes in both files; false when either cannot be read.
+// The same bytes in both files: both plain files (a link, a pipe or a
+// device by that name is never the picture), of one size, read whole.
 bool SameBytes(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0 || !S_ISREG(sa.st_mode) ||
+        !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size) {
+        return false;
+    }
     std::FILE* fa = std::fopen(a.c_str(), "rb");
     std::FILE* fb = fa ? std::fopen(b.c_str(), "rb") : nullptr;
     bool same = fa && fb;
@@ -146,7 +153,17 @@ int LinkWithoutReplacing(const std::string& from, const std::string& to) {
         ::unlink(from.c_str());
         return 0;
     }
-    return errno;
+    if (errno == EEXIST) {
+        return EEXIST;
+    }
+    // Nor hard links (some network and removable file systems): look, then
+    // rename. Only another program writing the same name at the same moment
+    // could slip in between.
+    struct stat there {};
+    if (::lstat(to.c_str(), &there) == 0) {
+        return EEXIST;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -183,6 +200,10 @@ bool FileWriter::commitWithoutReplacing(bool* unchanged) {
             discard();
             return true;
         }
+    }
+    if (ok) {
+        // Every name up to the last one is taken.
+        sys_setlasterror(EEXIST);
     }
     discard();
     return false;

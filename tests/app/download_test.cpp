@@ -280,8 +280,8 @@ private slots:
         QCOMPARE(FileBytes(folder.path + "/DSCN0001-1.JPG"), ToBytes(first[1].jpeg));
         QCOMPARE(FileBytes(folder.path + "/DSCN0002.JPG"), ToBytes(first[1].jpeg));
         QCOMPARE(FileBytes(folder.path + "/DSCN0003.JPG"), ToBytes(first[2].jpeg));
-        QVERIFY(LogText().contains("already saved as DSCN0002.JPG"));
-        QVERIFY(LogText().contains("saved as DSCN0001-1.JPG"));
+        QVERIFY(LogText().contains("already saved as " + folder.path + "/DSCN0002.JPG\r\n"));
+        QVERIFY(LogText().contains("saved as " + folder.path + "/DSCN0001-1.JPG\r\n"));
         // Get Last of the same picture again: still one file of it.
         rig.Click("btnGetLast");
         QCOMPARE(FilesBelow(folder.path).size(), 4);
@@ -485,7 +485,7 @@ private slots:
         const QString inUse = usable ? wanted : folder.path;
         QCOMPARE(QString::fromStdString(stored), inUse);
         QCOMPARE(rig.Find<QLineEdit>("m_editSaveFolder")->text(), inUse);
-        QCOMPARE(QDir::currentPath(), inUse);
+        QCOMPARE(QDir::currentPath(), QDir(inUse).canonicalPath());
         if (usable) {
             QVERIFY(boxes.asked().isEmpty());
         } else {
@@ -552,6 +552,37 @@ private slots:
             }(),
             30000);
         VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
+        // The camera answers again, and the window says so.
+        QVERIFY2(rig.Window().StatusLine().startsWith("Connected: "),
+                 qPrintable(rig.Window().StatusLine()));
+        QVERIFY(rig.Find<QLineEdit>("m_editPictures")->isEnabled());
+    }
+    // The folder picked while a picture is on its way does not move it: it
+    // lands whole in the folder it was asked for, and nothing is left over.
+    void folderChangedDuringADownload() {
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectSerialWithALargePicture(rig, folder);
+        rig.camera.setPacing(true);
+        QTemporaryDir other;
+        // The user leaves the field with another folder while the picture's
+        // bytes are coming.
+        bool changed = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (DataReads(rig) == 1) {
+                poll.stop();
+                rig.TypeAndLeave("m_editSaveFolder", other.path());
+                changed = true;
+            }
+        });
+        poll.start(10);
+        rig.Click("btnGetLast");
+        QVERIFY(changed);
+        QCOMPARE(QDir::currentPath(), QDir(other.path()).canonicalPath());
+        VerifyDownloaded(folder.path + "/DSCN0004.JPG", rig.camera.pictures()[3]);
+        QCOMPARE(FilesBelow(folder.path).size(), 1);
+        QVERIFY(FilesBelow(other.path()).isEmpty());
     }
     // Quitting while a worker downloads waits for it before the link is
     // signed off.
