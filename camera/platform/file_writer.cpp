@@ -67,10 +67,7 @@ bool FileWriter::write(const unsigned char* data, long count) {
     return true;
 }
 
-bool FileWriter::commit() {
-    if (!file_) {
-        return false;
-    }
+bool FileWriter::close() {
     bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
     if (!ok) {
         sys_setlasterror(errno);
@@ -80,6 +77,14 @@ bool FileWriter::commit() {
         ok = false;
     }
     file_ = nullptr;
+    return ok;
+}
+
+bool FileWriter::commit() {
+    if (!file_) {
+        return false;
+    }
+    bool ok = close();
     if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
         sys_setlasterror(errno);
         ok = false;
@@ -173,15 +178,7 @@ bool FileWriter::commitWithoutReplacing(bool* unchanged) {
     if (!file_) {
         return false;
     }
-    bool ok = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-    if (!ok) {
-        sys_setlasterror(errno);
-    }
-    if (std::fclose(file_) != 0 && ok) {
-        sys_setlasterror(errno);
-        ok = false;
-    }
-    file_ = nullptr;
+    bool ok = close();
     constexpr int kMostNames = 10000;
     for (int n = 0; ok && n < kMostNames; ++n) {
         const std::string name = n == 0 ? path_ : NumberedName(path_, n);

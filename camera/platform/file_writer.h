@@ -33,6 +33,9 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    // Flushes to the disk and closes; false when any of that fails.
+    bool close();
+
     std::string path_;
     std::string temp_;
     std::FILE* file_ = nullptr;
