@@ -125,7 +125,11 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
     debugf("got timestamp from reg47: %lu , %s\n", static_cast<unsigned long>(stamp),
            ctimeText(static_cast<std::time_t>(stamp)).c_str());
 
-    const long size = DownloadBufferSize(transfer);
+    // The lengths are the camera's word only: the buffer starts at most
+    // this large and grows with what arrives.
+    constexpr long kLargestFirstBuffer = 1L << 20;
+    const long size =
+        DownloadBufferSize(transfer < kLargestFirstBuffer ? transfer : kLargestFirstBuffer);
     LinkBuffer data(iob, size > 0 ? size : 2048);
     if (!data.data) {
         std::snprintf(g_szErrorText, kErrorTextSize, "Not enough memory for %lu",
@@ -139,6 +143,12 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
     CurrentTransfer().Begin(path, transfer);
     if (eph_getvar(iob, C990_FRAMEDATA, &data.data, &received) != 0) {
         return fail(__LINE__, "Read");
+    }
+    // A transfer that ends before the picture's announced length is not the
+    // picture: nothing of it is saved.
+    if (received < picture) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "Read %ld of %ld bytes", received, picture);
+        return fail(__LINE__, g_szErrorText);
     }
 
     if (stamp == 0) {

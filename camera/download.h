@@ -5,12 +5,14 @@
 #include "eph.h"
 
 // Downloads picture number (from 1) into the file at path, which is written
-// whole or not at all, and sets the file's times from the camera's time
+// whole or not at all (a transfer shorter than the picture's announced
+// length is not saved), and sets the file's times from the camera's time
 // stamp. 0 or -1.
 int DownloadPicture(eph_iob* iob, const char* path, int number);
 
 // The transfer buffer for a picture and thumbnail of this many bytes: whole
-// packets and one spare, so that the transfer never grows it.
+// packets and one spare, so that the transfer never grows it. A download
+// asks for at most that of 1 MiB at first, whatever the camera announces.
 long DownloadBufferSize(long length);
 
 // Finds the APP12 segment in the JPEG bytes *start .. *start + *length. On

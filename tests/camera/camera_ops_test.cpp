@@ -319,10 +319,11 @@ TEST_F(CameraOpsTest, DownloadDatesThePicture) {
 
 TEST_F(CameraOpsTest, DownloadBufferComesSizedFromTheLengths) {
     const Bytes picture = jpegWithTime(978307200, 100000 - 60);
+    const auto length = static_cast<std::int32_t>(picture.size());
     cam_.setData(C990_FRAMEDATA, picture);
-    cam_.setInt(C990_LENGTHFRAME, 100000);
+    cam_.setInt(C990_LENGTHFRAME, length);
     cam_.setInt(C990_LENGTHTHUMB, 5000);
-    cam_.setData(C990_PICSUMMARY, summaryOf(100000, 1000000000));
+    cam_.setData(C990_PICSUMMARY, summaryOf(length, 1000000000));
     g_allocations.clear();
     g_iob->realloc_cb = recordingRealloc;
     const fs::path file = temp_ / "pictures/big.jpg";
@@ -333,6 +334,27 @@ TEST_F(CameraOpsTest, DownloadBufferComesSizedFromTheLengths) {
     EXPECT_EQ(std::count(g_allocations.begin(), g_allocations.end(), 108544u), 1);
     EXPECT_EQ(*std::max_element(g_allocations.begin(), g_allocations.end()), 108544u);
     EXPECT_EQ(fs::file_size(file), picture.size());
+}
+
+// A camera that announces the largest lengths and then sends little: the
+// download never asks for more memory than what came (and a first buffer),
+// and saves nothing.
+TEST_F(CameraOpsTest, AnnouncedLengthsReserveNothing) {
+    const Bytes picture = jpegWithTime(978307200, 3000);
+    cam_.setData(C990_FRAMEDATA, picture);
+    cam_.setInt(C990_LENGTHFRAME, 0x7fffffff);
+    cam_.setInt(C990_LENGTHTHUMB, 0x7fffffff);
+    cam_.setData(C990_PICSUMMARY, summaryOf(0x7fffff, 1));
+    g_allocations.clear();
+    g_iob->realloc_cb = recordingRealloc;
+    const fs::path file = temp_ / "pictures/liar.jpg";
+    EXPECT_EQ(DownloadPicture(g_iob, file.c_str(), 1), -1);
+    ASSERT_FALSE(g_allocations.empty());
+    EXPECT_LE(*std::max_element(g_allocations.begin(), g_allocations.end()),
+              std::size_t(DownloadBufferSize(1L << 20)));
+    EXPECT_TRUE(pictureFiles().empty());
+    EXPECT_TRUE(
+        logged("warning : Read " + std::to_string(picture.size()) + " of 2147483647 bytes"));
 }
 
 TEST_F(CameraOpsTest, FailedDownloadsLeaveNoFile) {
@@ -353,7 +375,14 @@ TEST_F(CameraOpsTest, FailedDownloadsLeaveNoFile) {
         {"thumb unreadable", [](camsim::Camera& c) { c.setRefused(C990_LENGTHTHUMB, true); },
          "warning : length thumb\r\n", false},
         {"nothing received", [](camsim::Camera& c) { c.setData(C990_FRAMEDATA, {}); },
-         "warning : " + file.string() + "\r\n", true},
+         "warning : Read 0 of " + std::to_string(picture.size()) + " bytes\r\n", false},
+        // The camera ends the transfer early: 102 bytes of the picture and
+        // its last packet.
+        {"transfer ends early",
+         [&picture](camsim::Camera& c) {
+             c.setData(C990_FRAMEDATA, Bytes(picture.begin(), picture.begin() + 102));
+         },
+         "warning : Read 102 of " + std::to_string(picture.size()) + " bytes\r\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
