@@ -47,10 +47,6 @@ bool CCameraWorker::Accepting() const {
     return !stopping_;
 }
 
-bool CCameraWorker::OnCameraThread() const {
-    return std::this_thread::get_id() == thread_.get_id();
-}
-
 void CCameraWorker::Run() {
     for (;;) {
         Job job;

@@ -36,8 +36,6 @@ public:
     // waits for needs (the queued jobs never wait for anyone).
     void Join();
     bool Accepting() const;
-    // This is the camera thread.
-    bool OnCameraThread() const;
 
 private:
     struct Job {

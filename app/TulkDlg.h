@@ -55,11 +55,10 @@ public:
     void SetSaveFolder(const QString& folder);
     // The desktop's pictures folder + "/Tulk".
     static QString DefaultSaveFolder();
-    // The folder in use with a "/" at its end, for camera work queued now:
-    // a job keeps to it even if the user picks another meanwhile.
+    // The folder in use, whole, with a "/" at its end, for camera work
+    // queued now: a job keeps to it even if the user picks another
+    // meanwhile. Any thread (the time-lapse clock's asks too).
     std::string SaveFolderPath() const;
-    // The same for the time-lapse clock's thread.
-    std::string SaveFolderForSteps() const;
     void SetFolderInUse(const QString& folder);
 
     // Picture taking and time lapse.
@@ -72,9 +71,6 @@ public:
     void RefreshCounters();
     // Shows counters read on the camera thread.
     void ShowCounters(const CameraCounters& counters);
-    // The window's part of a time-lapse picture step that has ended: the
-    // wait window goes and the counters the step read are shown.
-    void OnTimer(int id);
     // The status line's text.
     QString StatusLine() const;
     // Time-lapse ticks dropped because a picture step was still running or
@@ -250,8 +246,9 @@ private:
     QString m_strFolderInUse;
     // Where the program started.
     QString m_strStartFolder;
+    // SaveFolderPath's answer, kept with m_strFolderInUse.
     mutable std::mutex m_folderMutex;
-    std::string m_strStepFolder;
+    std::string m_strFolderPath;
 
     bool m_bUploading = false;
     std::deque<QStringList> m_pendingDrops;

@@ -139,9 +139,7 @@ void CTulkDlg::TimeLapseTimerProc() {
         Qt::QueuedConnection);
     auto counters = std::make_shared<CameraCounters>();
     auto taken = std::make_shared<bool>(false);
-    // Read on the clock's thread while the window thread may change it:
-    // under the folder's own lock.
-    const std::string folder = SaveFolderForSteps();
+    const std::string folder = SaveFolderPath();
     const bool queued = CameraPost(
         [this, counters, folder, taken] {
             const auto started = std::chrono::steady_clock::now();
@@ -176,10 +174,6 @@ void CTulkDlg::TimeLapseTimerProc() {
     if (!queued) {
         g_bTakingPicture = 0;
     }
-}
-
-void CTulkDlg::OnTimer(int /*id*/) {
-    RefreshCounters();
 }
 
 void CTulkDlg::StopPictureWork() {

@@ -132,7 +132,6 @@ void CTulkDlg::OnConnect() {
         ShowLinkState();
         return;
     }
-    m_strConnectFailure.clear();
     const QString place = useUsb ? QStringLiteral("USB")
                                  : QStringLiteral("COM%1 (%2) at %3 baud")
                                        .arg(port)
@@ -177,17 +176,12 @@ void CTulkDlg::SetSaveFolder(const QString& folder) {
 void CTulkDlg::SetFolderInUse(const QString& folder) {
     m_strFolderInUse = folder;
     std::lock_guard lock(m_folderMutex);
-    m_strStepFolder = QDir(folder).absolutePath().toStdString() + "/";
-}
-
-std::string CTulkDlg::SaveFolderForSteps() const {
-    std::lock_guard lock(m_folderMutex);
-    return m_strStepFolder;
+    m_strFolderPath = QDir(folder).absolutePath().toStdString() + "/";
 }
 
 std::string CTulkDlg::SaveFolderPath() const {
-    const QString folder = m_strFolderInUse.isEmpty() ? QDir::currentPath() : m_strFolderInUse;
-    return QDir(folder).absolutePath().toStdString() + "/";
+    std::lock_guard lock(m_folderMutex);
+    return m_strFolderPath;
 }
 
 QString CTulkDlg::DefaultSaveFolder() {

@@ -46,6 +46,12 @@ std::string MadeUpName(const char* format, int number) {
     return name;
 }
 
+// The picture count, 0 without a link (Connect or quit may have closed it
+// while the job waited its turn). Camera thread.
+int FrameCountIfConnected() {
+    return g_bConnected ? GetFrameCount(g_iob) : 0;
+}
+
 // Get All Files for one picture, into the folder (ending in "/"). Camera
 // thread.
 void DownloadOne(int index, const std::string& folder) {
@@ -145,7 +151,7 @@ void CTulkDlg::OnGetAllFiles() {
     if (!g_bConnected || m_bGettingAll) {
         return;
     }
-    const int count = CameraWait([] { return g_bConnected ? GetFrameCount(g_iob) : 0; });
+    const int count = CameraWait(FrameCountIfConnected);
     if (count <= 0 || !g_bConnected || m_bDestroyed) {
         return;
     }
@@ -221,8 +227,7 @@ void CTulkDlg::OnDeleteLast() {
         return;
     }
     const bool erased = CameraWait([] {
-        return g_bConnected && GetFrameCount(g_iob) != 0 &&
-               CameraAction(ERASELAST, 0, "ERASELAST failed");
+        return FrameCountIfConnected() != 0 && CameraAction(ERASELAST, 0, "ERASELAST failed");
     });
     if (erased) {
         RefreshCounters();
@@ -233,7 +238,7 @@ void CTulkDlg::OnDeleteAll() {
     if (!g_bConnected) {
         return;
     }
-    const int count = CameraWait([] { return g_bConnected ? GetFrameCount(g_iob) : 0; });
+    const int count = CameraWait(FrameCountIfConnected);
     if (count == 0 || !g_bConnected) {
         return;
     }

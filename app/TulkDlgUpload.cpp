@@ -51,6 +51,11 @@ void TulkError(QWidget* owner, const char* text, const std::string& reason = std
                         QMessageBox::Ok, QMessageBox::NoButton, QString::fromStdString(reason)});
 }
 
+// The frames left, 0 without a link, which counts as none. Camera thread.
+int FramesLeftIfConnected() {
+    return g_bConnected ? GetFramesLeft() : 0;
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -178,7 +183,7 @@ void CTulkDlg::UploadPendingDrops() {
             char line[4200];
             std::snprintf(line, sizeof line, "File dropped %s\r\n", file.c_str());
             debug_output(line);
-            if (CameraWait([] { return g_bConnected ? GetFramesLeft() : 0; }) <= 0) {
+            if (CameraWait(FramesLeftIfConnected) <= 0) {
                 TulkError(this, "Camera is out of memory!");
                 break;
             }
@@ -233,7 +238,7 @@ void CTulkDlg::OnSelectFile() {
     if (path.isEmpty() || !g_bConnected) {
         return;
     }
-    if (CameraWait([] { return g_bConnected ? GetFramesLeft() : 0; }) < 2) {
+    if (CameraWait(FramesLeftIfConnected) < 2) {
         TulkError(this, "Not enough memory!");
         return;
     }
