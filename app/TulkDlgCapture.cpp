@@ -14,6 +14,7 @@
 #include "TulkState.h"
 #include "activity_log.h"
 #include "camera_ops.h"
+#include "download.h"
 #include "eph.h"
 #include "platform/debug_output.h"
 
@@ -91,6 +92,7 @@ void CTulkDlg::OnRunTimeLapse() {
     }
     m_editDelay->SetValue(interval);
     g_nUploadToFtp = UploadFtpState();
+    ForgetSaveFailures();
     m_nTimeLapsePictures = 0;
     m_nLastStepMs = 0;
     m_nTimeLapseInterval = interval;

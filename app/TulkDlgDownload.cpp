@@ -4,9 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QFileInfo>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -65,13 +65,14 @@ void DownloadOne(int index, const std::string& folder) {
     } else if (!ReadPictureName(&name)) {
         WriteLog("TulkDlg", __LINE__, "Failed to get name from camera");
     }
+    const std::string madeUp = MadeUpName("dscn%04d.jpg", number);
     if (name.empty()) {
-        name = MadeUpName("dscn%04d.jpg", number);
+        name = madeUp;
     }
     char line[300];
     std::snprintf(line, sizeof line, "Downloading pic %i (%s)\r\n", number, name.c_str());
     debug_output(line);
-    DownloadPicture(g_iob, (folder + name).c_str(), number);
+    DownloadPicture(g_iob, (folder + name).c_str(), number, (folder + madeUp).c_str());
 }
 
 }  // namespace
@@ -109,7 +110,10 @@ int AlreadyDownloaded(int index, const std::string& folder) {
     if (name.empty()) {
         name = MadeUpName("dscn%04d.jpg", number);
     }
-    if (!QFileInfo::exists(QString::fromStdString(folder + name))) {
+    // The name's bytes as they are: a name that is no valid text is still
+    // the name the worker saved.
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::path(folder + name), error)) {
         return 0;
     }
     char line[300];
@@ -133,10 +137,12 @@ int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder) {
     if (!ReadPictureName(&name)) {
         WriteLog("TulkDlg", __LINE__, "Failed to get name from camera");
     }
+    const std::string madeUp = MadeUpName("dsn%04d.jpg", count);
     if (name.empty()) {
-        name = MadeUpName("dsn%04d.jpg", count);
+        name = madeUp;
     }
-    const int downloaded = DownloadPicture(g_iob, (folder + name).c_str(), count);
+    const int downloaded =
+        DownloadPicture(g_iob, (folder + name).c_str(), count, (folder + madeUp).c_str());
     // A picture that did not reach the folder stays on the camera.
     if (!afterTimeLapsePicture || downloaded != 0) {
         return downloaded;
@@ -158,6 +164,7 @@ void CTulkDlg::OnGetAllFiles() {
     // The window stays up for the whole run and is the one the user may
     // work with meanwhile: its Cancel stops after the picture in hand.
     m_bGettingAll = true;
+    ForgetSaveFailures();
     m_nGetAllNext = 0;
     m_nGetAllCount = count;
     CProgressWindow* progress = DownloadingWindow();
@@ -218,6 +225,7 @@ void CTulkDlg::OnGetLast() {
     g_bDeleteAfterDownload = m_chkDeleteAfter->isChecked() ? 1 : 0;
     DownloadingWindow()->Begin(QStringLiteral("Downloading the newest picture"), false);
     const std::string folder = SaveFolderPath();
+    ForgetSaveFailures();
     CameraWait([&folder] { GetLastPicture(false, folder); });
     DownloadingWindow()->End();
 }

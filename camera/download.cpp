@@ -1,5 +1,6 @@
 #include "download.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "activity_log.h"
@@ -14,6 +16,7 @@
 #include "link_buffer.h"
 #include "platform/debug_output.h"
 #include "platform/file_writer.h"
+#include "platform/last_error.h"
 #include "registers.h"
 #include "transfer_progress.h"
 
@@ -41,7 +44,37 @@ int fail(int line, const char* text) {
     return -1;
 }
 
+std::mutex g_saveFailureMutex;
+// The last save failure the user was told of since the work began.
+std::string g_saveFailureTold;
+
+// Tells the user that a picture could not be written to the path, naming
+// the folder and the reason, unless the same was said already since the
+// work began: a full disk or a read-only folder fails every picture alike.
+void ReportSaveFailure(int line, const std::string& path, int error) {
+    WriteLog("camera_ops", line, path.c_str());
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const bool space = error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO;
+    const std::string message =
+        std::string(space ? "Failed to save image! Check disk space!" : "Failed to save image!") +
+        "\n\n" + folder + ": " + sys_errortext(error);
+    {
+        std::lock_guard lock(g_saveFailureMutex);
+        if (message == g_saveFailureTold) {
+            return;
+        }
+        g_saveFailureTold = message;
+    }
+    ShowMessage(message.c_str(), MB_OKCANCEL);
+}
+
 }  // namespace
+
+void ForgetSaveFailures() {
+    std::lock_guard lock(g_saveFailureMutex);
+    g_saveFailureTold.clear();
+}
 
 long DownloadBufferSize(long length) {
     return ((length - 1) / 2048 + 2) * 2048;
@@ -66,7 +99,7 @@ bool CameraTimeToLocal(unsigned long stamp, long long* when) {
     return true;
 }
 
-int DownloadPicture(eph_iob* iob, const char* path, int number) {
+int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath) {
     std::lock_guard lock(LinkLock());
     const auto started = std::chrono::steady_clock::now();
 
@@ -176,23 +209,24 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
 
     FileWriter file(path);
     if (!file.open()) {
-        return fail(__LINE__, path);
+        ReportSaveFailure(__LINE__, path, sys_lasterror());
+        return -1;
     }
     if (!file.write(data.data, received)) {
-        WriteLog("camera_ops", __LINE__, path);
+        const int error = sys_lasterror();
         file.discard();
-        ShowMessage("Failed to save image! Check disk space!", MB_OKCANCEL);
+        ReportSaveFailure(__LINE__, path, error);
         return -1;
     }
     // A picture that is not whole on the disk is no picture: a close that
     // fails loses it as surely as a write that fails. Another picture of
     // the same name (a camera whose numbering began again) is kept.
     bool unchanged = false;
-    if (!file.commitWithoutReplacing(&unchanged)) {
-        WriteLog("camera_ops", __LINE__, path);
-        ShowMessage("Failed to save image! Check disk space!", MB_OKCANCEL);
+    if (!file.commitWithoutReplacing(&unchanged, fallbackPath ? fallbackPath : "")) {
+        ReportSaveFailure(__LINE__, path, sys_lasterror());
         return -1;
     }
+    ForgetSaveFailures();
     std::snprintf(g_szErrorText, kErrorTextSize, unchanged ? "already saved as %s" : "saved as %s",
                   file.path().c_str());
     WriteLog("camera_ops", __LINE__, g_szErrorText);

@@ -7,8 +7,16 @@
 // Downloads picture number (from 1) into the file at path, which is written
 // whole or not at all (a transfer shorter than the picture's announced
 // length is not saved), and sets the file's times from the camera's time
-// stamp. 0 or -1.
-int DownloadPicture(eph_iob* iob, const char* path, int number);
+// stamp. 0 or -1. A name the folder cannot carry (too long, or bytes its
+// file system refuses) gives way to fallbackPath when there is one. A
+// picture that cannot be written is logged, and the user is told the folder
+// and the reason once until a picture is saved or ForgetSaveFailures runs.
+int DownloadPicture(eph_iob* iob, const char* path, int number,
+                    const char* fallbackPath = nullptr);
+
+// Starts a new piece of work (a Get All Files, a Get Last, a time lapse):
+// its first picture that cannot be written is told to the user again.
+void ForgetSaveFailures();
 
 // The transfer buffer for a picture and thumbnail of this many bytes: whole
 // packets and one spare, so that the transfer never grows it. A download

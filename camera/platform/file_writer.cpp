@@ -24,17 +24,17 @@ FileWriter::~FileWriter() {
 bool FileWriter::open() {
     const auto slash = path_.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    // Hidden, so that a half-written picture never looks like one; created
-    // with the usual permissions, which the process's umask trims.
+    // A short name of its own, hidden, so that a half-written picture never
+    // looks like one and a name that fits the folder never grows too long;
+    // created with the usual permissions, which the process's umask trims.
     static std::atomic<unsigned> counter{0};
     std::random_device random;
     int fd = -1;
     std::string temp;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08x%04x", random(), counter++ & 0xFFFF);
-        temp = folder + "." + name + suffix;
+        char name[32];
+        std::snprintf(name, sizeof name, ".tulk-%08x%04x.part", random(), counter++ & 0xFFFF);
+        temp = folder + name;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -173,22 +173,38 @@ int LinkWithoutReplacing(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool FileWriter::commitWithoutReplacing(bool* unchanged) {
+namespace {
+
+// The file system will not carry this name at all (too long, or bytes it
+// cannot store), as opposed to a name that is merely taken.
+bool NameRefused(int error) {
+    return error == ENAMETOOLONG || error == EILSEQ || error == EINVAL;
+}
+
+}  // namespace
+
+bool FileWriter::commitWithoutReplacing(bool* unchanged, const std::string& fallback) {
     *unchanged = false;
     if (!file_) {
         return false;
     }
     bool ok = close();
     constexpr int kMostNames = 10000;
+    std::string base = path_;
     for (int n = 0; ok && n < kMostNames; ++n) {
-        const std::string name = n == 0 ? path_ : NumberedName(path_, n);
+        const std::string name = n == 0 ? base : NumberedName(base, n);
         const int error = LinkWithoutReplacing(temp_, name);
         if (error == 0) {
             path_ = name;
             temp_.clear();
             return true;
         }
-        if (error != EEXIST) {
+        if (NameRefused(error) && !fallback.empty() && base != fallback) {
+            // The name (or its numbered form) cannot be had here: the
+            // picture is kept under the stand-in name instead.
+            base = fallback;
+            n = -1;
+        } else if (error != EEXIST) {
             sys_setlasterror(error);
             ok = false;
         } else if (SameBytes(temp_, name)) {

@@ -24,8 +24,10 @@ public:
     // As commit, but a file of that name with other bytes is never replaced:
     // the file takes the next free name ("NAME-1.EXT", "NAME-2.EXT", ...),
     // and a file there already with the very same bytes is left as it is
-    // (*unchanged is then true). path() is the name used.
-    bool commitWithoutReplacing(bool* unchanged);
+    // (*unchanged is then true). A name the file system refuses (too long,
+    // or bytes it cannot carry) gives way to fallback, numbered alike, when
+    // there is one. path() is the name used.
+    bool commitWithoutReplacing(bool* unchanged, const std::string& fallback = {});
     // Removes the temporary file; with removeTarget also a file that
     // already carries the name.
     void discard(bool removeTarget = false);

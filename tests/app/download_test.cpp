@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "camera_rig.h"
@@ -153,6 +155,89 @@ private slots:
                  (QStringList{"a/b/DSCN0001.JPG", "a/b/DSCN0002.JPG", "a/b/DSCN0003.JPG",
                               "a/b/dscn0004.jpg"}));
         VerifyDownloaded(folder.path + "/dscn0004.jpg", rig.camera.pictures()[3]);
+    }
+
+    // Names are the camera's bytes: the longest a folder can carry is
+    // saved as it is, a longer one is cut to that, one that is no valid
+    // text is kept byte for byte, and Only New knows each of them again.
+    void everyNameIsSavedAndKnownAgain_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("saved");
+        const QByteArray longest = QByteArray(251, 'L') + ".JPG";
+        QTest::newRow("255 bytes") << longest << longest;
+        QTest::newRow("242 bytes")
+            << QByteArray(238, 'M') + ".JPG" << QByteArray(238, 'M') + ".JPG";
+        QTest::newRow("cut to 255") << QByteArray(300, 'N') << QByteArray(255, 'N');
+        QTest::newRow("not UTF-8")
+            << QByteArray("PIC\xff\xfe\xe9.JPG") << QByteArray("PIC\xff\xfe\xe9.JPG");
+    }
+    void everyNameIsSavedAndKnownAgain() {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, saved);
+        CameraRig rig(0);
+        SaveFolder folder;
+        camsim::Picture picture;
+        picture.name = name.toStdString();
+        rig.camera.addPicture(picture);
+        ConnectInto(rig, folder);
+        rig.Click("m_chkOnlyNew");
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        const std::filesystem::path file =
+            std::filesystem::path(folder.path.toStdString()) / saved.toStdString();
+        QVERIFY(std::filesystem::is_regular_file(file));
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(folder.path.toStdString()),
+                               std::filesystem::directory_iterator()),
+                 1);
+        QCOMPARE(std::filesystem::file_size(file), rig.camera.pictures()[0].jpeg.size());
+        rig.camera.clearRecord();
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        QCOMPARE(DataReads(rig), 0);
+    }
+
+    // A longest name that is taken by another picture has no numbered form
+    // the folder can carry: the picture takes the made-up name instead.
+    void takenLongestNameFallsBackToTheMadeUpName() {
+        CameraRig rig(0);
+        SaveFolder folder;
+        const QString longest = QString(251, 'L') + ".JPG";
+        camsim::Picture picture;
+        picture.name = longest.toStdString();
+        rig.camera.addPicture(picture);
+        ConnectInto(rig, folder);
+        QFile there(folder.path + "/" + longest);
+        QVERIFY(there.open(QIODevice::WriteOnly));
+        there.write("another picture");
+        there.close();
+        rig.Click("btnGetLast");
+        QCOMPARE(FilesBelow(folder.path), (QStringList{longest, "dsn0001.jpg"}));
+        QCOMPARE(FileBytes(folder.path + "/" + longest), QByteArray("another picture"));
+        VerifyDownloaded(folder.path + "/dsn0001.jpg", rig.camera.pictures()[0]);
+    }
+
+    // A folder that cannot take pictures fails every picture: the user is
+    // told once, with the folder and the reason, and again at the next
+    // piece of work.
+    void unwritableFolderIsToldOnce() {
+        CameraRig rig;
+        SaveFolder folder;
+        ConnectInto(rig, folder);
+        BoxRecorder boxes;
+        boxes.answer(QMessageBox::Ok);
+        boxes.answer(QMessageBox::Ok);
+        QVERIFY(QDir(folder.path).removeRecursively());
+        rig.Click("btnGetAllFiles");
+        WaitForGetAllFiles(rig);
+        QTRY_COMPARE(boxes.asked().size(), 1);
+        QCOMPARE(DataReads(rig), 3);
+        const QString told =
+            "Failed to save image!\n\n" + folder.path + ": No such file or directory";
+        QCOMPARE(boxes.asked()[0].text, told);
+        rig.Click("btnGetLast");
+        QTRY_COMPARE(boxes.asked().size(), 2);
+        QCOMPARE(boxes.asked()[1].text, told);
+        QVERIFY(FilesBelow(folder.scratch.path()).isEmpty());
     }
 
     // A name the camera will not give makes up the name from the count.

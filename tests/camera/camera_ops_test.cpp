@@ -50,6 +50,7 @@ protected:
         temp_ = dir;
         setenv("XDG_STATE_HOME", (temp_ / "state").c_str(), 1);
         CloseLog();
+        ForgetSaveFailures();
         fs::create_directories(temp_ / "pictures");
         const std::string device = cam_.startSerial();
         ASSERT_FALSE(device.empty());
@@ -399,7 +400,7 @@ TEST_F(CameraOpsTest, FailedDownloadsLeaveNoFile) {
         EXPECT_TRUE(pictureFiles().empty());
         EXPECT_EQ(boxes_.size(), c.box ? 1u : 0u);
         if (c.box) {
-            EXPECT_EQ(boxes_[0], "Failed to save image! Check disk space!");
+            EXPECT_EQ(boxes_[0].rfind("Failed to save image! Check disk space!\n\n", 0), 0u);
         }
     }
 }
@@ -424,7 +425,9 @@ TEST_F(CameraOpsTest, WriteThatFailsLeavesNoFile) {
     std::signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(status, -1);
     EXPECT_TRUE(pictureFiles().empty());
-    EXPECT_EQ(boxes_, std::vector<std::string>{"Failed to save image! Check disk space!"});
+    // The folder and the reason, once.
+    EXPECT_EQ(boxes_, std::vector<std::string>{"Failed to save image! Check disk space!\n\n" +
+                                               (temp_ / "pictures").string() + ": File too large"});
     EXPECT_TRUE(logged("warning : " + file.string() + "\r\n"));
 
     // The same picture downloads whole once there is room.
@@ -499,7 +502,15 @@ TEST_F(CameraOpsTest, DownloadIntoAMissingFolder) {
     const fs::path file = temp_ / "nowhere/DSCN0004.JPG";
     EXPECT_EQ(DownloadPicture(g_iob, file.c_str(), 4), -1);
     EXPECT_TRUE(logged("warning : " + file.string() + "\r\n"));
-    EXPECT_TRUE(boxes_.empty());
+    const std::string told =
+        "Failed to save image!\n\n" + (temp_ / "nowhere").string() + ": No such file or directory";
+    EXPECT_EQ(boxes_, std::vector<std::string>{told});
+    // The same failure again is only logged, until the next piece of work.
+    EXPECT_EQ(DownloadPicture(g_iob, file.c_str(), 4), -1);
+    EXPECT_EQ(boxes_.size(), 1u);
+    ForgetSaveFailures();
+    EXPECT_EQ(DownloadPicture(g_iob, file.c_str(), 4), -1);
+    EXPECT_EQ(boxes_, (std::vector<std::string>{told, told}));
 }
 
 }  // namespace
