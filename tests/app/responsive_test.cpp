@@ -315,7 +315,8 @@ private slots:
         int boxesShown = 0;
         const int before = Snapshots(rig);
         SetBoxAnswerer([&](const BoxQuestion& question) {
-            if (question.text.startsWith("Failed to save image! Check disk space!\n\n") && boxesShown++ == 0) {
+            if (question.text.startsWith("Failed to save image! Check disk space!\n\n") &&
+                boxesShown++ == 0) {
                 rig.Click("btnTakePicture");
                 snapshotsAtBox = Snapshots(rig);
             }
@@ -350,7 +351,8 @@ private slots:
         int snapshotsBefore = -1;
         int snapshotsAfter = -1;
         SetBoxAnswerer([&](const BoxQuestion& question) {
-            if (question.text.startsWith("Failed to save image! Check disk space!\n\n") && boxes++ == 0) {
+            if (question.text.startsWith("Failed to save image! Check disk space!\n\n") &&
+                boxes++ == 0) {
                 snapshotsBefore = Snapshots(rig);
                 rig.Click("btnTakePicture");
                 snapshotsAfter = Snapshots(rig);
