@@ -11,8 +11,7 @@
 // file system refuses) gives way to fallbackPath when there is one. A
 // picture that cannot be written is logged, and the user is told the folder
 // and the reason once until a picture is saved or ForgetSaveFailures runs.
-int DownloadPicture(eph_iob* iob, const char* path, int number,
-                    const char* fallbackPath = nullptr);
+int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath = nullptr);
 
 // Starts a new piece of work (a Get All Files, a Get Last, a time lapse):
 // its first picture that cannot be written is told to the user again.
