@@ -1,5 +1,8 @@
 #include "Settings.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -27,23 +30,105 @@ QString FoldedName(const char* name) {
     return QString::fromUtf8(name).toLower();
 }
 
-// The store's own error codes are the system's error numbers.
+// The store's own error codes are the system's error numbers. A line the
+// store could not make sense of is no failure: what it could read stands.
 int StatusCode(const QSettings& store) {
     switch (store.status()) {
         case QSettings::NoError:
+        case QSettings::FormatError:
             return 0;
         case QSettings::AccessError:
             return EACCES;
-        case QSettings::FormatError:
-            return EINVAL;
     }
     return EIO;
 }
 
-// Opens the store, creating it when missing. 0 or the error number.
+// A line the store reads as it was meant: blank, a comment, a whole section
+// header, or a name and "=" (or the rest of a value that the line before
+// carried on); never one with a zero byte.
+bool GoodLine(const QByteArray& line, bool continued) {
+    if (line.contains('\0')) {
+        return false;
+    }
+    const QByteArray text = line.trimmed();
+    if (continued || text.isEmpty() || text.startsWith(';')) {
+        return true;
+    }
+    if (text.startsWith('[')) {
+        return text.endsWith(']') && text.indexOf(']') == text.size() - 1;
+    }
+    return text.indexOf('=') > 0;
+}
+
+// A value carries on to the next line when its line ends in an odd number
+// of backslashes.
+bool CarriesOn(const QByteArray& line) {
+    const QByteArray text = line.trimmed();
+    qsizetype backslashes = 0;
+    while (backslashes < text.size() && text[text.size() - 1 - backslashes] == '\\') {
+        ++backslashes;
+    }
+    return backslashes % 2 == 1;
+}
+
+// A damaged file (a hand edit gone wrong, a disk that failed) keeps every
+// good line: the damaged file is kept beside it as "Tulk.conf.bad" (the
+// first one found is never replaced), and the file is written again without
+// the lines the store could not read, which would otherwise hide the values
+// after them or be dropped unseen at the next write.
+void RepairStore(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    QByteArray clean;
+    bool damaged = false;
+    bool continued = false;
+    for (const QByteArray& line : lines) {
+        if (GoodLine(line, continued)) {
+            clean += line + '\n';
+            continued = CarriesOn(line);
+        } else {
+            damaged = true;
+            continued = false;
+        }
+    }
+    if (!damaged) {
+        return;
+    }
+    clean.chop(1);
+    const QString bad = file.fileName() + QStringLiteral(".bad");
+    constexpr auto kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    if (!QFileInfo::exists(bad)) {
+        if (!QFile::copy(file.fileName(), bad) || !QFile::setPermissions(bad, kOwnerOnly)) {
+            // Without the copy the damaged lines would be lost: leave it.
+            WriteLog(kSource, __LINE__, "settings file damaged, and it could not be kept");
+            return;
+        }
+    }
+    QSaveFile out(file.fileName());
+    if (!out.open(QIODevice::WriteOnly) || !out.setPermissions(kOwnerOnly) ||
+        out.write(clean) != clean.size() || !out.commit()) {
+        WriteLog(kSource, __LINE__, "settings file damaged, and it could not be written again");
+        return;
+    }
+    std::snprintf(g_szErrorText, kErrorTextSize, "settings file damaged: kept as %s",
+                  bad.toUtf8().constData());
+    WriteLog(kSource, __LINE__, g_szErrorText);
+}
+
+// Opens the store, creating it when missing and mending it when damaged.
+// 0 or the error number; a file that can only be read reads.
 int OpenStore(std::string* path) {
     *path = SettingsFilePath();
-    return PrepareSettingsFile(*path);
+    bool writable = false;
+    const int code = PrepareSettingsFile(*path, &writable);
+    if (code == 0 && writable) {
+        RepairStore(*path);
+    }
+    return code;
 }
 
 // A 32-bit value as stored: what fits in 32 bits, signed or not, is taken

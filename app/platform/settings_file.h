@@ -8,8 +8,8 @@
 std::string SettingsFilePath();
 
 // Makes the store's folders (owner only) and the file itself (mode 0600)
-// when they are missing, and takes read and write rights away from everyone
-// but the owner when the file has them (when it can). Returns 0, or the
-// system's error number when the file cannot be opened for reading and
-// writing.
-int PrepareSettingsFile(const std::string& path);
+// when they are missing, and takes every right away from everyone but the
+// owner on the file and its folder when they have them (when it can).
+// Returns 0 when the file can at least be read (*writable says whether it
+// can be written too), or the system's error number.
+int PrepareSettingsFile(const std::string& path, bool* writable);

@@ -37,20 +37,35 @@ std::string SettingsFilePath() {
     return base + "/Orvandel/Tulk.conf";
 }
 
-int PrepareSettingsFile(const std::string& path) {
+int PrepareSettingsFile(const std::string& path, bool* writable) {
+    *writable = false;
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) {
-        if (const int code = MakeFolders(path.substr(0, slash)); code != 0) {
+        const std::string folder = path.substr(0, slash);
+        if (const int code = MakeFolders(folder); code != 0) {
             return code;
         }
+        // The store's own folder is its owner's alone too, however it was
+        // made; one that someone else owns is left as it is.
+        struct stat info {};
+        if (stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+            (info.st_mode & 0777) != 0700) {
+            (void)chmod(folder.c_str(), 0700);
+        }
     }
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        *writable = true;
+    } else if (errno == EACCES || errno == EROFS || errno == EPERM) {
+        // A file that can be read but not written still holds the settings.
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         return errno;
     }
     // A file someone else owns cannot be changed; it is still usable.
     struct stat info {};
-    if (fstat(fd, &info) == 0 && (info.st_mode & 0777) != 0600) {
+    if (*writable && fstat(fd, &info) == 0 && (info.st_mode & 0777) != 0600) {
         (void)fchmod(fd, 0600);
     }
     close(fd);

@@ -5,13 +5,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdint>
 #include <limits>
 #include <thread>
 
 #include "Settings.h"
+#include "activity_log.h"
 #include "app_fixture.h"
+#include "platform/other_user.h"
 #include "platform/settings_file.h"
 
 namespace {
@@ -180,6 +184,117 @@ private slots:
         std::int32_t value = 1;
         QCOMPARE(SettingDword("UseUSB", &value, 1), 1);
         QCOMPARE(QFileInfo(path).permissions(), OwnerOnly());
+    }
+
+    // The store's folder is its owner's alone, however it was made.
+    void folderKeptToOwner() {
+        const QString folder = QFileInfo(QString::fromStdString(SettingsFilePath())).path();
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(
+            folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        std::int32_t value = 1;
+        QCOMPARE(SettingDword("UseUSB", &value, 1), 1);
+        QCOMPARE(QFileInfo(folder).permissions(), OwnerOnly() | QFile::ExeOwner | QFile::ExeUser);
+    }
+
+    // One damaged line hides nothing: every good value reads, the damaged
+    // file is kept beside the store once, and the store is clean again.
+    void damagedFileReadsWhatItCan_data() {
+        QTest::addColumn<QByteArray>("damage");
+        QTest::newRow("no =") << QByteArray("a line that is no setting");
+        QTest::newRow("unclosed section") << QByteArray("[Unclosed");
+        QTest::newRow("zero bytes") << QByteArray("ftp\0site=elsewhere", 19);
+    }
+    void damagedFileReadsWhatItCan() {
+        QFETCH(QByteArray, damage);
+        const QString path = QString::fromStdString(SettingsFilePath());
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        const QByteArray damaged = "[General]\nsavefolder=/pictures/here\n" + damage +
+                                   "\ntimervalue=250\nftpsite=ftp.example.org\nftpdir=a\\\nb\n";
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(damaged);
+        }
+        std::string text;
+        QCOMPARE(SettingString("SaveFolder", &text, 0), 0);
+        QCOMPARE(text, std::string("/pictures/here"));
+        QCOMPARE(SettingString("FTPSite", &text, 0), 0);
+        QCOMPARE(text, std::string("ftp.example.org"));
+        std::int32_t value = 0;
+        QCOMPARE(SettingDword("TimerValue", &value, 0), 1);
+        QCOMPARE(value, 250);
+        // The damaged file as it was, to its owner only.
+        QFile bad(path + ".bad");
+        QVERIFY(bad.open(QIODevice::ReadOnly));
+        QCOMPARE(bad.readAll(), damaged);
+        QCOMPARE(bad.permissions(), OwnerOnly());
+        QCOMPARE(LogText().count("settings file damaged: kept as " + path + ".bad"), 1);
+        // The store reads as a clean file, and a write keeps it so.
+        value = 300;
+        QCOMPARE(SettingDword("TimerValue", &value, 1), 1);
+        QVERIFY(!LogText().contains("write status"));
+        QSettings clean(path, QSettings::IniFormat);
+        QCOMPARE(clean.value("timervalue").toInt(), 300);
+        QCOMPARE(clean.value("ftpdir").toString(), QString("ab"));
+        QCOMPARE(clean.status(), QSettings::NoError);
+        QCOMPARE(QFileInfo(path).permissions(), OwnerOnly());
+        // A second damage leaves the first one kept.
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("\nmore damage\n");
+        }
+        QCOMPARE(SettingDword("TimerValue", &value, 0), 1);
+        bad.seek(0);
+        QCOMPARE(bad.readAll(), damaged);
+    }
+
+    // A settings file that can be read but not written still gives its
+    // values; each write fails, with the log line where there is one.
+    void readOnlyFileIsRead() {
+        QTemporaryDir scratch;
+        const QString config = scratch.path() + "/config";
+        QVERIFY(QDir().mkpath(config + "/Orvandel"));
+        const QString path = config + "/Orvandel/Tulk.conf";
+        const QByteArray stored = "[General]\nsavefolder=/pictures/here\ntimervalue=250\n";
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(stored);
+        }
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser));
+        const int failures = RunAsPlainUser(scratch.path().toStdString(), [&] {
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+            qputenv("XDG_STATE_HOME", QFile::encodeName(scratch.path() + "/state"));
+            CloseLog();
+            int failed = 0;
+            std::string text;
+            if (SettingString("SaveFolder", &text, 0) != 0 || text != "/pictures/here") {
+                failed |= 1;
+            }
+            std::int32_t value = 0;
+            if (SettingDword("TimerValue", &value, 0) != 1 || value != 250) {
+                failed |= 2;
+            }
+            value = 7;
+            if (SettingDword("TimerValue", &value, 1) != 0) {
+                failed |= 4;
+            }
+            if (SettingString("SaveFolder", &text, 1) != -1) {
+                failed |= 8;
+            }
+            CloseLog();
+            return failed;
+        });
+        QCOMPARE(failures, 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), stored);
+        QFile log(scratch.path() + "/state/tulk/tulk.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("write status = 13 for key TimerValue, value=7"));
     }
 
     // No store at all (its folder cannot be made): every read falls back,
