@@ -31,8 +31,10 @@
 #include "ThreadRule.h"
 #include "TulkState.h"
 #include "WidgetTools.h"
+#include "activity_log.h"
 #include "camera_ops.h"
 #include "eph.h"
+#include "platform/give_up.h"
 #include "ui_TulkDlg.h"
 
 namespace {
@@ -233,11 +235,18 @@ void CTulkDlg::OnDestroy() {
     SettingDword("ThreadedComms", &value, 1);
 
     // The sign-off is the camera thread's last job; the window paints
-    // meanwhile. Nothing may be queued after it.
+    // meanwhile. Nothing may be queued after it. A camera that no longer
+    // answers is given up after a few seconds of silence rather than the
+    // link's time-outs (a minute and more with the job before it).
+    link_set_quitting(true);
     if (!WaitForCamera([] { CloseLink(); }, true)) {
         m_camera.Stop();
     }
     m_camera.Join();
+    if (link_gave_up()) {
+        WriteLog("TulkDlg", __LINE__, "The camera did not answer at quitting: closed without it");
+    }
+    link_set_quitting(false);
     if (m_wndTakingPicture) {
         m_wndTakingPicture->End();
     }

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/give_up.h"
 #include "platform/last_error.h"
 #include "platform/serial_speed_linux.h"
 
@@ -39,22 +40,33 @@ bool fail() {
 
 // Waits for the descriptor to become ready for events, at most until the
 // deadline (none: no limit). Returns 1 when ready, 0 on time-out, -1 on error.
+// The wait wakes this often to see whether quitting cuts it short.
+constexpr auto kGiveUpSlice = std::chrono::milliseconds(100);
+
 int waitReady(int fd, short events, const Clock::time_point* deadline) {
+    const Clock::time_point began = Clock::now();
     for (;;) {
-        timespec wait{};
-        timespec* waitp = nullptr;
-        if (deadline) {
-            auto left = *deadline - Clock::now();
-            if (left < Clock::duration::zero()) {
-                left = Clock::duration::zero();
-            }
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            wait.tv_sec = ns / 1000000000;
-            wait.tv_nsec = ns % 1000000000;
-            waitp = &wait;
+        if (link_wait_cut(began)) {
+            return 0;
         }
+        auto left = std::chrono::duration_cast<Clock::duration>(kGiveUpSlice);
+        bool last = false;
+        if (deadline) {
+            auto untilDeadline = *deadline - Clock::now();
+            if (untilDeadline < Clock::duration::zero()) {
+                untilDeadline = Clock::duration::zero();
+            }
+            if (untilDeadline <= left) {
+                left = untilDeadline;
+                last = true;
+            }
+        }
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec wait{};
+        wait.tv_sec = ns / 1000000000;
+        wait.tv_nsec = ns % 1000000000;
         pollfd p{fd, events, 0};
-        const int rc = ppoll(&p, 1, waitp, nullptr);
+        const int rc = ppoll(&p, 1, &wait, nullptr);
         if (rc < 0 && errno == EINTR) {
             continue;
         }
@@ -62,7 +74,10 @@ int waitReady(int fd, short events, const Clock::time_point* deadline) {
             return -1;
         }
         if (rc == 0) {
-            return 0;
+            if (last) {
+                return 0;
+            }
+            continue;
         }
         if (p.revents & POLLNVAL) {
             errno = EBADF;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/give_up.h"
 #include "platform/last_error.h"
 
 namespace {
@@ -184,10 +185,15 @@ UsbDevice* openLibusb(int n) {
 bool socketRead(UsbDevice* device, unsigned char* buffer, std::uint32_t count, std::uint32_t* got,
                 int timeout_ms, const std::atomic<bool>* cancel) {
     const bool bounded = timeout_ms >= 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const Clock::time_point began = Clock::now();
+    const Clock::time_point deadline = began + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         if (cancel && cancel->load()) {
             sys_setlasterror(ECANCELED);
+            return false;
+        }
+        if (link_wait_cut(began)) {
+            sys_setlasterror(ETIMEDOUT);
             return false;
         }
         const int wait = sliceLeft(bounded, deadline);
@@ -226,9 +232,14 @@ bool socketRead(UsbDevice* device, unsigned char* buffer, std::uint32_t count, s
 }
 
 // One bulk transfer under the whole time-out: slicing it would split a
-// transfer that is under way. A cancelled read ends with its time-out.
+// transfer that is under way. A cancelled read ends with its time-out; once
+// quitting has given the camera up, no transfer starts.
 bool libusbRead(UsbDevice* device, unsigned char* buffer, std::uint32_t count, std::uint32_t* got,
                 int timeout_ms) {
+    if (link_gave_up()) {
+        sys_setlasterror(ETIMEDOUT);
+        return false;
+    }
     int n = 0;
     // libusb takes 0 for no limit; a bounded 0 becomes the shortest wait.
     const unsigned wait = timeout_ms < 0 ? 0u : (timeout_ms == 0 ? 1u : unsigned(timeout_ms));

@@ -3,6 +3,7 @@
 // attempt, and a second Connect that signs the first link off.
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -145,6 +146,49 @@ private slots:
         QCOMPARE(Text(rig, "m_editFramesLeft"), QString());
         QCOMPARE(rig.Find<QComboBox>("m_cbResolution")->currentIndex(), -1);
         QCOMPARE(Text(rig, "m_editZoom"), QString());
+    }
+
+    // A camera that falls silent holds quitting for a few seconds, not for
+    // the link's time-outs; a camera that answers signs off as always, and
+    // the next window's link waits for its camera again.
+    void quitWithASilentCamera_data() {
+        QTest::addColumn<bool>("usb");
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("serial, silent") << false << true;
+        QTest::newRow("USB, silent") << true << true;
+        QTest::newRow("serial, answering") << false << false;
+    }
+    void quitWithASilentCamera() {
+        QFETCH(bool, usb);
+        QFETCH(bool, silent);
+        const QString gaveUp = "The camera did not answer at quitting: closed without it";
+        {
+            CameraRig rig;
+            rig.Window();
+            usb ? rig.ConnectUsb() : rig.ConnectSerial(5);
+            QCOMPARE(g_bConnected.load(), 1);
+            rig.camera.setSilent(silent);
+            rig.camera.clearRecord();
+            BoxRecorder boxes;
+            boxes.answer(QMessageBox::Yes);
+            QElapsedTimer quitting;
+            quitting.start();
+            rig.Click("btnQuit");
+            QVERIFY(!rig.Window().isVisible());
+            // The link's own time-outs would take a minute.
+            QVERIFY2(quitting.elapsed() < 15000, qPrintable(QString::number(quitting.elapsed())));
+            QCOMPARE(LogText().contains(gaveUp), silent);
+            QCOMPARE(g_bConnected.load(), 0);
+            // The sign-off went out either way.
+            QVERIFY(!rig.camera.commands().empty());
+        }
+        CameraRig rig;
+        rig.Window();
+        usb ? rig.ConnectUsb() : rig.ConnectSerial(5);
+        QCOMPARE(g_bConnected.load(), 1);
+        const auto before = rig.camera.snapshotTimes().size();
+        rig.Click("btnTakePicture");
+        QCOMPARE(rig.camera.snapshotTimes().size(), before + 1);
     }
 
     // A camera that goes away while connected: the status line says so and

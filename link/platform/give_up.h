@@ -1,0 +1,17 @@
+// Quitting with a camera that no longer answers: the link's time-outs would
+// hold the program for a minute and more. While the program quits, a wait on
+// the camera that has heard nothing for a few seconds ends as a time-out, and
+// every wait after it ends at once. A camera that answers is never cut off:
+// a download under way finishes.
+#pragma once
+
+#include <chrono>
+
+void link_set_quitting(bool quitting);
+
+// True when the wait that began then should end now; the first such wait
+// gives the link up for the rest of the quitting.
+bool link_wait_cut(std::chrono::steady_clock::time_point began);
+
+// A wait was cut since quitting began.
+bool link_gave_up();
