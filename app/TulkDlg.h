@@ -298,9 +298,6 @@ int GetLastPicture(bool afterTimeLapsePicture = false, const std::string& folder
 // 1 when picture index + 1 is already in the current folder under the name
 // a download would give it, else 0.
 int AlreadyDownloaded(int index, const std::string& folder = {});
-// The camera's name for a picture as it may be used for a file in the save
-// folder: a plain name, else empty (the caller then makes one up).
-std::string PlainPictureName(const unsigned char* bytes, long length);
 
 // Sends the file to the camera, which stores it as a picture: 0 when it
 // did, -1 otherwise (why goes to the activity log, and in words for the

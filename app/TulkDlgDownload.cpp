@@ -77,25 +77,6 @@ void DownloadOne(int index, const std::string& folder) {
 
 }  // namespace
 
-std::string PlainPictureName(const unsigned char* bytes, long length) {
-    std::string name;
-    for (long i = 0; i < length && bytes[i] != 0 && name.size() < kNameSize - 1; ++i) {
-        name.push_back(static_cast<char>(bytes[i]));
-    }
-    // The name becomes a file in the save folder: anything that could
-    // reach outside it, or that no file can carry, is not used.
-    if (name.empty() || name == "." || name == "..") {
-        return {};
-    }
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) {
-            return {};
-        }
-    }
-    return name;
-}
-
 int AlreadyDownloaded(int index, const std::string& folder) {
     std::lock_guard lock(LinkLock());
     const int number = index + 1;

@@ -23,6 +23,8 @@
 namespace {
 
 constexpr long kSummarySize = 32;
+// The longest file name a folder can carry.
+constexpr std::size_t kLongestName = 255;
 
 void debugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void debugf(const char* format, ...) {
@@ -242,6 +244,25 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
     WriteLog("camera_ops", __LINE__, g_szErrorText);
     debug_output(g_szErrorText);
     return 0;
+}
+
+std::string PlainPictureName(const unsigned char* bytes, long length) {
+    std::string name;
+    for (long i = 0; i < length && bytes[i] != 0 && name.size() < kLongestName; ++i) {
+        name.push_back(static_cast<char>(bytes[i]));
+    }
+    // The name becomes a file in the save folder: anything that could
+    // reach outside it, or that no file can carry, is not used.
+    if (name.empty() || name == "." || name == "..") {
+        return {};
+    }
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) {
+            return {};
+        }
+    }
+    return name;
 }
 
 int FindJpegApp12(const unsigned char** start, long* length) {

@@ -2,6 +2,8 @@
 // camera took it.
 #pragma once
 
+#include <string>
+
 #include "eph.h"
 
 // Downloads picture number (from 1) into the file at path, which is written
@@ -21,6 +23,11 @@ void ForgetSaveFailures();
 // packets and one spare, so that the transfer never grows it. A download
 // asks for at most that of 1 MiB at first, whatever the camera announces.
 long DownloadBufferSize(long length);
+
+// The camera's name for a picture (its bytes up to the first zero byte, at
+// most the longest name a folder can carry) as it may be used for a file in
+// the save folder: a plain name, else empty (the caller then makes one up).
+std::string PlainPictureName(const unsigned char* bytes, long length);
 
 // Finds the APP12 segment in the JPEG bytes *start .. *start + *length. On
 // success *start and *length describe the segment's data; otherwise they
