@@ -118,7 +118,7 @@ int AlreadyDownloaded(int index, const std::string& folder) {
     return 1;
 }
 
-int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder) {
+int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder, std::string* saved) {
     std::lock_guard lock(LinkLock());
     if (!g_bConnected) {
         return -1;
@@ -136,7 +136,7 @@ int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder) {
     if (name.empty()) {
         name = MadeUpName("dsn%04d.jpg", count);
     }
-    const int downloaded = DownloadPicture(g_iob, (folder + name).c_str(), count);
+    const int downloaded = DownloadPicture(g_iob, (folder + name).c_str(), count, saved);
     // A picture that did not reach the folder stays on the camera.
     if (!afterTimeLapsePicture || downloaded != 0) {
         return downloaded;

@@ -66,7 +66,7 @@ bool CameraTimeToLocal(unsigned long stamp, long long* when) {
     return true;
 }
 
-int DownloadPicture(eph_iob* iob, const char* path, int number) {
+int DownloadPicture(eph_iob* iob, const char* path, int number, std::string* saved) {
     std::lock_guard lock(LinkLock());
     const auto started = std::chrono::steady_clock::now();
 
@@ -207,6 +207,9 @@ int DownloadPicture(eph_iob* iob, const char* path, int number) {
                   elapsed / 1000);
     WriteLog("camera_ops", __LINE__, g_szErrorText);
     debug_output(g_szErrorText);
+    if (saved) {
+        *saved = file.path();
+    }
     return 0;
 }
 

@@ -2,13 +2,16 @@
 // camera took it.
 #pragma once
 
+#include <string>
+
 #include "eph.h"
 
 // Downloads picture number (from 1) into the file at path, which is written
 // whole or not at all (a transfer shorter than the picture's announced
 // length is not saved), and sets the file's times from the camera's time
-// stamp. 0 or -1.
-int DownloadPicture(eph_iob* iob, const char* path, int number);
+// stamp. 0 or -1. *saved (when given) gets the path the picture is under,
+// which is another than path when a different file already had that name.
+int DownloadPicture(eph_iob* iob, const char* path, int number, std::string* saved = nullptr);
 
 // The transfer buffer for a picture and thumbnail of this many bytes: whole
 // packets and one spare, so that the transfer never grows it. A download

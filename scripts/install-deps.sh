@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev xvfb xauth libjpeg-dev
+  libcurl4-openssl-dev python3-pyftpdlib
 )
 
 missing=()
