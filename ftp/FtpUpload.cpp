@@ -20,7 +20,7 @@ constexpr const char* kRemoteName = "lastpic.jpg";
 // stalls ends the publication after these; a whole picture may take longer
 // on a slow line, but never longer than the last.
 constexpr long kConnectSeconds = 15;
-constexpr long kAnswerSeconds = 30;
+constexpr long kAnswerSeconds = 60;
 constexpr long kStalledSeconds = 30;
 constexpr long kWholeSeconds = 600;
 // The longest reason passed on, as the error text of a connection is.
