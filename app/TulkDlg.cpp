@@ -247,6 +247,8 @@ void CTulkDlg::OnDestroy() {
         WriteLog("TulkDlg", __LINE__, "The camera did not answer at quitting: closed without it");
     }
     link_set_quitting(false);
+    // A publication in progress ends now; the previous picture stays.
+    m_ftp.Join();
     if (m_wndTakingPicture) {
         m_wndTakingPicture->End();
     }
@@ -336,6 +338,7 @@ void CTulkDlg::ConnectHandlers() {
     connect(ui->btnDeleteAll, &QPushButton::clicked, this, &CTulkDlg::OnDeleteAll);
     connect(ui->btnTakePreview, &QPushButton::clicked, this, &CTulkDlg::OnTakePreview);
     connect(ui->btnSelectFile, &QPushButton::clicked, this, &CTulkDlg::OnSelectFile);
+    connect(ui->btnFtpSettings, &QPushButton::clicked, this, &CTulkDlg::OnFtpSettings);
     // The drop ends before the files are sent, so the file manager is not
     // kept waiting on a long upload.
     connect(this, &CTulkDlg::filesDropped, this, &CTulkDlg::OnDropFiles, Qt::QueuedConnection);

@@ -21,6 +21,7 @@
 
 #include "CameraWorker.h"
 #include "EditControls.h"
+#include "FtpWorker.h"
 #include "IntervalClock.h"
 
 class CProgressWindow;
@@ -84,6 +85,9 @@ public:
     void OnDeleteLast();
     void OnDeleteAll();
     void OnSaveFolderEdited();
+
+    // "FTP Settings": the dialog; OK stores its fields.
+    void OnFtpSettings();
 
     // Upload to the camera: files dropped on the window, one after the
     // other until the first that fails, and "Select File".
@@ -182,6 +186,11 @@ private:
     void UploadPendingDrops();
     // UploadFile on the camera thread, with the progress window up.
     int UploadWithProgress(const std::string& path, std::string* reason);
+    // Publishes the picture file on the FTP thread, then shows how it went
+    // in the status line and runs finished on the window thread.
+    void PublishLastPicture(const std::string& path, std::function<void()> finished);
+    // The status line: the line, and the last publication's outcome.
+    void SetStatusText(const QString& line);
     CProgressWindow* TakingPictureWindow();
     CProgressWindow* DownloadingWindow();
 
@@ -250,6 +259,9 @@ private:
     mutable std::mutex m_folderMutex;
     std::string m_strFolderPath;
 
+    // When the last publication ended and how; empty before the first.
+    QString m_strLastPublication;
+
     bool m_bUploading = false;
     std::deque<QStringList> m_pendingDrops;
 
@@ -259,8 +271,9 @@ private:
     std::unique_ptr<QWidget> m_hSplashWnd;
 
     // Last, so that they go first: the window's parts outlive the camera
-    // thread, and the camera thread outlives the clock that queues work on
-    // it.
+    // thread and the FTP thread, and the camera thread outlives the clock
+    // that queues work on it.
+    CFtpWorker m_ftp;
     CCameraWorker m_camera;
     CIntervalClock m_clockTimeLapse;
 };
@@ -293,8 +306,9 @@ void SetViewfinder(int mode);
 // was on at the last Get Last, and only when the download succeeded.
 // The picture goes into the folder (ending in "/"; empty: the current
 // folder). Camera thread. 0 when the picture reached the folder, -1
-// otherwise.
-int GetLastPicture(bool afterTimeLapsePicture = false, const std::string& folder = {});
+// otherwise; *saved (when given) then gets the file's path.
+int GetLastPicture(bool afterTimeLapsePicture = false, const std::string& folder = {},
+                   std::string* saved = nullptr);
 // 1 when picture index + 1 is already in the current folder under the name
 // a download would give it, else 0.
 int AlreadyDownloaded(int index, const std::string& folder = {});

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "ProgressWindow.h"
 #include "Settings.h"
@@ -29,6 +31,12 @@ bool Capture() {
     const bool taken = CameraAction(C990_C2_SNAPSHOT, 0, "C990_C2_SNAPSHOT failed");
     eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
     return taken;
+}
+
+long StepMs(std::chrono::steady_clock::time_point started) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count());
 }
 
 }  // namespace
@@ -141,37 +149,54 @@ void CTulkDlg::TimeLapseTimerProc() {
         Qt::QueuedConnection);
     auto counters = std::make_shared<CameraCounters>();
     auto taken = std::make_shared<bool>(false);
+    // The picture to publish once the camera work is done, if any.
+    auto publish = std::make_shared<std::string>();
+    auto started = std::make_shared<std::chrono::steady_clock::time_point>();
     const std::string folder = SaveFolderPath();
     const bool queued = CameraPost(
-        [this, counters, folder, taken] {
-            const auto started = std::chrono::steady_clock::now();
+        [this, counters, folder, taken, publish, started] {
+            *started = std::chrono::steady_clock::now();
             *taken = Capture();
             const auto elapsed =
                 static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - started)
+                                               std::chrono::steady_clock::now() - *started)
                                                .count());
-            if (g_bSaveEveryTime) {
-                GetLastPicture(true, folder);
+            // Only a picture that reached the folder is published, and only
+            // after the camera is done with it (erased or not).
+            std::string saved;
+            if (g_bSaveEveryTime && GetLastPicture(true, folder, &saved) == 0 &&
+                g_nUploadToFtp == 1 && g_bTimeLapseRunning == 1) {
+                *publish = saved;
             }
             char line[128];
             std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
                           elapsed / 1000);
             debug_output(line);
             // The whole step, download included: what stretches the interval.
-            m_nLastStepMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  std::chrono::steady_clock::now() - started)
-                                                  .count());
+            m_nLastStepMs = StepMs(*started);
             *counters = ReadCounters();
         },
-        [this, counters, taken] {
-            if (m_wndTakingPicture) {
-                m_wndTakingPicture->End();
-            }
+        [this, counters, taken, publish, started] {
             if (*taken) {
                 ++m_nTimeLapsePictures;
             }
             ShowCounters(*counters);
-            g_bTakingPicture = 0;
+            // The step ends, and the next may begin, once the picture is
+            // published: uploads never overlap.
+            auto end = [this, publish, started] {
+                if (!publish->empty()) {
+                    m_nLastStepMs = StepMs(*started);
+                }
+                if (m_wndTakingPicture) {
+                    m_wndTakingPicture->End();
+                }
+                g_bTakingPicture = 0;
+            };
+            if (publish->empty()) {
+                end();
+            } else {
+                PublishLastPicture(*publish, end);
+            }
         });
     if (!queued) {
         g_bTakingPicture = 0;

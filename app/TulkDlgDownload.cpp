@@ -103,7 +103,7 @@ int AlreadyDownloaded(int index, const std::string& folder) {
     return 1;
 }
 
-int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder) {
+int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder, std::string* saved) {
     std::lock_guard lock(LinkLock());
     if (!g_bConnected) {
         return -1;
@@ -123,7 +123,7 @@ int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder) {
         name = madeUp;
     }
     const int downloaded =
-        DownloadPicture(g_iob, (folder + name).c_str(), count, (folder + madeUp).c_str());
+        DownloadPicture(g_iob, (folder + name).c_str(), count, (folder + madeUp).c_str(), saved);
     // A picture that did not reach the folder stays on the camera.
     if (!afterTimeLapsePicture || downloaded != 0) {
         return downloaded;

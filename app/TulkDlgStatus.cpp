@@ -30,6 +30,11 @@ void CTulkDlg::CreateStatusLine() {
     m_timerStatus.setInterval(1000);
 }
 
+void CTulkDlg::SetStatusText(const QString& line) {
+    m_labelStatus->setText(m_strLastPublication.isEmpty() ? line
+                                                          : line + "; " + m_strLastPublication);
+}
+
 QString CTulkDlg::StatusLine() const {
     return m_labelStatus ? m_labelStatus->text() : QString();
 }
@@ -37,19 +42,19 @@ QString CTulkDlg::StatusLine() const {
 void CTulkDlg::ShowStatus() {
     if (!g_bConnected) {
         m_timerStatus.stop();
-        m_labelStatus->setText(m_strConnectFailure.isEmpty()
-                                   ? QStringLiteral("Not connected")
-                                   : QStringLiteral("Not connected: %1").arg(m_strConnectFailure));
+        SetStatusText(m_strConnectFailure.isEmpty()
+                          ? QStringLiteral("Not connected")
+                          : QStringLiteral("Not connected: %1").arg(m_strConnectFailure));
         return;
     }
     if (m_bLinkFailing) {
         m_timerStatus.stop();
-        m_labelStatus->setText(QStringLiteral("Camera not answering: Connect again"));
+        SetStatusText(QStringLiteral("Camera not answering: Connect again"));
         return;
     }
     if (!g_bTimeLapseRunning) {
         m_timerStatus.stop();
-        m_labelStatus->setText(m_strConnected);
+        SetStatusText(m_strConnected);
         return;
     }
     // The time lapse: a line a second.
@@ -71,7 +76,7 @@ void CTulkDlg::ShowStatus() {
         line += QStringLiteral("; interval stretched: the last picture took %1 s")
                     .arg(m_nLastStepMs / 1000.0, 0, 'f', 1);
     }
-    m_labelStatus->setText(line);
+    SetStatusText(line);
 }
 
 void CTulkDlg::ShowLinkState() {

@@ -101,7 +101,8 @@ bool CameraTimeToLocal(unsigned long stamp, long long* when) {
     return true;
 }
 
-int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath) {
+int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath,
+                    std::string* saved) {
     std::lock_guard lock(LinkLock());
     const auto started = std::chrono::steady_clock::now();
 
@@ -243,6 +244,9 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
                   elapsed / 1000);
     WriteLog("camera_ops", __LINE__, g_szErrorText);
     debug_output(g_szErrorText);
+    if (saved) {
+        *saved = file.path();
+    }
     return 0;
 }
 

@@ -10,10 +10,13 @@
 // whole or not at all (a transfer shorter than the picture's announced
 // length is not saved), and sets the file's times from the camera's time
 // stamp. 0 or -1. A name the folder cannot carry (too long, or bytes its
-// file system refuses) gives way to fallbackPath when there is one. A
+// file system refuses) gives way to fallbackPath when there is one. *saved
+// (when given) gets the path the picture is under, which is another than
+// path when a different file already had that name or the name gave way. A
 // picture that cannot be written is logged, and the user is told the folder
 // and the reason once until a picture is saved or ForgetSaveFailures runs.
-int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath = nullptr);
+int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath = nullptr,
+                    std::string* saved = nullptr);
 
 // Starts a new piece of work (a Get All Files, a Get Last, a time lapse):
 // its first picture that cannot be written is told to the user again.

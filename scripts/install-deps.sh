@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev xvfb xauth libjpeg-dev
   clang libclang-rt-14-dev
+  libcurl4-openssl-dev python3-pyftpdlib
 )
 
 missing=()
