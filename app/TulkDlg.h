@@ -22,6 +22,7 @@
 #include "CameraWorker.h"
 #include "EditControls.h"
 #include "IntervalClock.h"
+#include "SoundIn.h"
 
 class CProgressWindow;
 struct CameraCounters;
@@ -113,6 +114,11 @@ public:
     void OnZoomEdited();
     void OnShutterEdited();
     void RefreshZoom();
+
+    // "Sound Trigger": waits, with the level meter live, until a sound
+    // reaches the slider's level and the picture has been taken; pressed
+    // again during the wait, ends it without a picture.
+    void OnSoundTrigger();
 
     // Runs the job on the camera thread, after the camera work asked for
     // before it, and waits for it in a local event loop that paints, runs
@@ -257,6 +263,9 @@ private:
     bool m_bSplashCreated = false;
     QRect m_rcSplash;
     std::unique_ptr<QWidget> m_hSplashWnd;
+
+    // The sound capture, for the window's whole life.
+    CSoundIn m_SoundIn;
 
     // Last, so that they go first: the window's parts outlive the camera
     // thread, and the camera thread outlives the clock that queues work on
