@@ -27,9 +27,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The longest a pass of the wait sleeps when nothing happens: the meter
-// follows a new buffer (one every 46 ms) within it.
-constexpr auto kPass = 15ms;
+// A pass of the wait runs when something happens: a new buffer analysed
+// (one every 46 ms), the user's input, a paint. Without a sound device
+// nothing arrives from the capture thread, and the indicator steps at this
+// pace.
+constexpr auto kPass = 50ms;
 // How long the buffers given back by a stop may take to be released.
 constexpr auto kBuffersBack = 1000ms;
 
@@ -44,12 +46,23 @@ void WaitForNextEvent() {
     }
 }
 
+// The window's wait runs a pass for the buffer just analysed.
+void WakeTheWait() {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        QMetaObject::invokeMethod(
+            app, [] {}, Qt::QueuedConnection);
+    }
+}
+
 }  // namespace
 
 void SoundLevelCallback(CBuffer* buffer, void*) {
     if (g_bSoundTriggered == 1) {
         return;
     }
+    struct Wake {
+        ~Wake() { WakeTheWait(); }
+    } wake;
     std::int16_t peak = 0;
     g_nSoundPeak = 0;
     for (std::int32_t k = 0; k + 1 < buffer->m_nBytes; k += 2) {
@@ -99,10 +112,10 @@ void CTulkDlg::OnSoundTrigger() {
     int pass = 0;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     debug_output("Wait for trigger\n");
-    // Each pass sleeps until something happens, at most kPass, rather than
-    // keeping a processor busy.
+    // Each pass sleeps until something happens rather than keeping a
+    // processor busy.
     QTimer pace;
-    pace.start(kPass);
+    pace.setSingleShot(true);
     while (g_bSoundTriggered == 0) {
         m_progLevel->setValue(g_nSoundPeak);
         m_progActivity->setValue(pass);
@@ -113,6 +126,7 @@ void CTulkDlg::OnSoundTrigger() {
         if (g_bTriggerStop == 1 || m_bDestroyed) {
             break;
         }
+        pace.start(kPass);
         WaitForNextEvent();
     }
     std::this_thread::sleep_for(100ms);
@@ -131,6 +145,7 @@ void CTulkDlg::OnSoundTrigger() {
             WriteLog("TulkDlg", __LINE__, g_szErrorText);
             break;
         }
+        pace.start(kPass);
         WaitForNextEvent();
     }
     pace.stop();

@@ -7,6 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev xvfb xauth libjpeg-dev
+  # The sound trigger: PortAudio over ALSA's default, which the ALSA plugins
+  # route to the sound server; the tests run a real PulseAudio server.
+  portaudio19-dev libasound2-dev libjack-jackd2-dev libasound2-plugins
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/debug_output.h"
+#include "platform/thread_name.h"
 
 namespace {
 std::atomic<std::uint32_t> g_nextThreadId{1};
@@ -28,6 +29,7 @@ bool CSoundIn::InitInstance() {
 }
 
 void CSoundIn::Run() {
+    SetThreadName("tulk-sound");
     if (!InitInstance()) {
         return;
     }

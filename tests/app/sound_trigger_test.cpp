@@ -9,8 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -245,9 +247,8 @@ private slots:
         CameraRig rig;
         Connected(rig, 0);
         Watch watch;
-        RunWait(rig, &watch, [&rig] {
-            QTimer::singleShot(500, &rig.Window(), [&rig] { Press(rig); });
-        });
+        RunWait(rig, &watch,
+                [&rig] { QTimer::singleShot(500, &rig.Window(), [&rig] { Press(rig); }); });
         qputenv("PULSE_SERVER", server);
         QVERIFY(TraceText().contains("WAVEIN:"));
         QVERIFY(TraceText().contains(" in Start()"));

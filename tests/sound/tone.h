@@ -25,13 +25,14 @@ inline bool WriteToneWav(const std::string& path, int amplitude, double seconds,
         return false;
     }
     auto u32 = [f](std::uint32_t v) {
-        const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v >> 16),
-                                    static_cast<unsigned char>(v >> 24)};
+        const unsigned char b[4] = {
+            static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
         std::fwrite(b, 1, 4, f);
     };
     auto u16 = [f](std::uint16_t v) {
-        const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+        const unsigned char b[2] = {static_cast<unsigned char>(v),
+                                    static_cast<unsigned char>(v >> 8)};
         std::fwrite(b, 1, 2, f);
     };
     const std::uint32_t dataBytes = frames * 2;
