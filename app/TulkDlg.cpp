@@ -27,6 +27,7 @@
 #include "ProgressWindow.h"
 #include "SerialSetup.h"
 #include "Settings.h"
+#include "SoundTrigger.h"
 #include "SplashWindow.h"
 #include "ThreadRule.h"
 #include "TulkState.h"
@@ -225,6 +226,10 @@ void CTulkDlg::OnDestroy() {
         return;
     }
     m_bDestroyed = true;
+    // A sound trigger wait ends at its next pass.
+    if (g_bTriggerRunning) {
+        g_bTriggerStop = 1;
+    }
     // No new camera work: what is queued finishes, then the link closes.
     StopPictureWork();
     std::int32_t value = m_chkUseUsb->isChecked() ? 1 : 0;
@@ -339,6 +344,7 @@ void CTulkDlg::ConnectHandlers() {
     connect(ui->btnTakePreview, &QPushButton::clicked, this, &CTulkDlg::OnTakePreview);
     connect(ui->btnSelectFile, &QPushButton::clicked, this, &CTulkDlg::OnSelectFile);
     connect(ui->btnFtpSettings, &QPushButton::clicked, this, &CTulkDlg::OnFtpSettings);
+    connect(ui->btnSoundTrigger, &QPushButton::clicked, this, &CTulkDlg::OnSoundTrigger);
     // The drop ends before the files are sent, so the file manager is not
     // kept waiting on a long upload.
     connect(this, &CTulkDlg::filesDropped, this, &CTulkDlg::OnDropFiles, Qt::QueuedConnection);

@@ -23,6 +23,7 @@
 #include "EditControls.h"
 #include "FtpWorker.h"
 #include "IntervalClock.h"
+#include "SoundIn.h"
 
 class CProgressWindow;
 struct CameraCounters;
@@ -117,6 +118,11 @@ public:
     void OnZoomEdited();
     void OnShutterEdited();
     void RefreshZoom();
+
+    // "Sound Trigger": waits, with the level meter live, until a sound
+    // reaches the slider's level and the picture has been taken; pressed
+    // again during the wait, ends it without a picture.
+    void OnSoundTrigger();
 
     // Runs the job on the camera thread, after the camera work asked for
     // before it, and waits for it in a local event loop that paints, runs
@@ -269,6 +275,9 @@ private:
     bool m_bSplashCreated = false;
     QRect m_rcSplash;
     std::unique_ptr<QWidget> m_hSplashWnd;
+
+    // The sound capture, for the window's whole life.
+    CSoundIn m_SoundIn;
 
     // Last, so that they go first: the window's parts outlive the camera
     // thread and the FTP thread, and the camera thread outlives the clock

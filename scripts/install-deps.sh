@@ -9,6 +9,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev xvfb xauth libjpeg-dev
   clang libclang-rt-14-dev
   libcurl4-openssl-dev python3-pyftpdlib
+  # The sound trigger: PortAudio over ALSA's default, which the ALSA plugins
+  # route to the sound server; the tests run a real PulseAudio server.
+  portaudio19-dev libasound2-dev libjack-jackd2-dev libasound2-plugins
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

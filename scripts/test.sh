@@ -24,4 +24,15 @@ export XDG_STATE_HOME="$PWD/$dir/test-state"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$PWD/$dir/test-runtime}"
 mkdir -p "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
+# The sound trigger's tests hear a real sound server: PulseAudio with a null
+# sink and a source that hears it, in a short folder of its own (the socket's
+# path has a length limit), stopped by its process id when the tests end.
+pulse_dir=$(mktemp -d /tmp/tulk-pulse.XXXXXX)
+stop_audio() {
+  XDG_RUNTIME_DIR="$pulse_dir" AUDIO_DIR="$pulse_dir/audio" sh scripts/headless-audio-down.sh
+  rm -rf "$pulse_dir"
+}
+trap stop_audio EXIT
+XDG_RUNTIME_DIR="$pulse_dir" AUDIO_DIR="$pulse_dir/audio" sh scripts/headless-audio-up.sh
+export PULSE_SERVER="unix:$pulse_dir/pulse/native"
 ctest --test-dir "$dir" --output-on-failure -j2
