@@ -1,6 +1,7 @@
 #include "platform/give_up.h"
 
 #include <atomic>
+#include <cstdint>
 
 namespace {
 
@@ -10,6 +11,10 @@ constexpr auto kLongestSilence = std::chrono::seconds(3);
 
 std::atomic<bool> g_bQuitting{false};
 std::atomic<bool> g_bGaveUp{false};
+std::atomic<std::int64_t> g_nLongestSilenceUs{0};
+
+// The wait wakes this often to see whether it is cut short.
+constexpr auto kSlice = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -19,6 +24,10 @@ void link_set_quitting(bool quitting) {
 }
 
 bool link_wait_cut(std::chrono::steady_clock::time_point began) {
+    if (const std::int64_t limit = g_nLongestSilenceUs;
+        limit > 0 && std::chrono::steady_clock::now() - began >= std::chrono::microseconds(limit)) {
+        return true;
+    }
     if (!g_bQuitting) {
         return false;
     }
@@ -31,4 +40,14 @@ bool link_wait_cut(std::chrono::steady_clock::time_point began) {
 
 bool link_gave_up() {
     return g_bGaveUp;
+}
+
+void link_set_longest_silence(std::chrono::microseconds limit) {
+    g_nLongestSilenceUs = limit.count();
+}
+
+std::chrono::microseconds link_wait_slice() {
+    const std::int64_t limit = g_nLongestSilenceUs;
+    return limit > 0 && std::chrono::microseconds(limit) < kSlice ? std::chrono::microseconds(limit)
+                                                                  : kSlice;
 }

@@ -15,3 +15,10 @@ bool link_wait_cut(std::chrono::steady_clock::time_point began);
 
 // A wait was cut since quitting began.
 bool link_gave_up();
+
+// For fuzzing: every wait on the camera ends as a time-out after this much
+// silence (zero, the start: the link's own time-outs).
+void link_set_longest_silence(std::chrono::microseconds limit);
+
+// How long a wait may sleep before it looks again whether it is cut.
+std::chrono::microseconds link_wait_slice();

@@ -40,16 +40,13 @@ bool fail() {
 
 // Waits for the descriptor to become ready for events, at most until the
 // deadline (none: no limit). Returns 1 when ready, 0 on time-out, -1 on error.
-// The wait wakes this often to see whether quitting cuts it short.
-constexpr auto kGiveUpSlice = std::chrono::milliseconds(100);
-
 int waitReady(int fd, short events, const Clock::time_point* deadline) {
     const Clock::time_point began = Clock::now();
     for (;;) {
         if (link_wait_cut(began)) {
             return 0;
         }
-        auto left = std::chrono::duration_cast<Clock::duration>(kGiveUpSlice);
+        auto left = std::chrono::duration_cast<Clock::duration>(link_wait_slice());
         bool last = false;
         if (deadline) {
             auto untilDeadline = *deadline - Clock::now();
