@@ -345,6 +345,13 @@ void CTulkDlg::ConnectHandlers() {
     connect(ui->btnSelectFile, &QPushButton::clicked, this, &CTulkDlg::OnSelectFile);
     connect(ui->btnFtpSettings, &QPushButton::clicked, this, &CTulkDlg::OnFtpSettings);
     connect(ui->btnSoundTrigger, &QPushButton::clicked, this, &CTulkDlg::OnSoundTrigger);
+    connect(ui->btnRegisterDump, &QPushButton::clicked, this, &CTulkDlg::OnRegisterDump);
+    connect(ui->btnRegisterRead, &QPushButton::clicked, this, &CTulkDlg::OnRegisterRead);
+    connect(ui->btnHack, &QPushButton::clicked, this, &CTulkDlg::OnHack);
+    connect(ui->btnAutoFocusCalibrate, &QPushButton::clicked, this,
+            &CTulkDlg::OnAutoFocusCalibrate);
+    connect(ui->btnWhiteBalanceCalibrate, &QPushButton::clicked, this,
+            &CTulkDlg::OnWhiteBalanceCalibrate);
     // The drop ends before the files are sent, so the file manager is not
     // kept waiting on a long upload.
     connect(this, &CTulkDlg::filesDropped, this, &CTulkDlg::OnDropFiles, Qt::QueuedConnection);

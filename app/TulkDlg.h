@@ -27,6 +27,7 @@
 
 class CProgressWindow;
 struct CameraCounters;
+struct CalibrationTexts;
 class QCheckBox;
 class QLabel;
 class QComboBox;
@@ -119,6 +120,22 @@ public:
     void OnShutterEdited();
     void RefreshZoom();
 
+    // The service corner: "All Register Dump" writes registers 1 to 93 into
+    // the activity log, "Read" dumps the register in the field, writes the
+    // value field into it and puts the old value back, "Hack" sends the
+    // three raw byte groups on the USB device. The calibrations ask their
+    // questions and then have the camera calibrate itself.
+    void OnRegisterDump();
+    void OnRegisterRead();
+    void OnHack();
+    void OnAutoFocusCalibrate();
+    void OnWhiteBalanceCalibrate();
+
+    // "Browse": the folder chooser; OK makes its folder the save folder.
+    void OnBrowse();
+    // "About Tulk".
+    void OnAbout();
+
     // "Sound Trigger": waits, with the level meter live, until a sound
     // reaches the slider's level and the picture has been taken; pressed
     // again during the wait, ends it without a picture.
@@ -198,6 +215,13 @@ private:
     // The status line: the line, and the last publication's outcome.
     void SetStatusText(const QString& line);
     CProgressWindow* TakingPictureWindow();
+    CProgressWindow* RegisterDumpWindow();
+    // The calibrations' parts. A step runs on the camera thread; each is
+    // false when the calibration ends there (the window closing too).
+    bool CalibrationStep(const std::function<void()>& job);
+    bool CalibrationAgreed(const CalibrationTexts& c);
+    bool FocusedAt(double zoom);
+    bool RunCalibration(const CalibrationTexts& c);
     CProgressWindow* DownloadingWindow();
 
     std::unique_ptr<Ui::CTulkDlg> ui;
@@ -239,6 +263,7 @@ private:
     std::atomic<long> m_nDroppedTicks{0};
     CProgressWindow* m_wndTakingPicture = nullptr;
     CProgressWindow* m_wndDownloading = nullptr;
+    CProgressWindow* m_wndRegisterDump = nullptr;
     // Get All Files in progress: the next picture index and the count.
     bool m_bGettingAll = false;
     int m_nGetAllNext = 0;
@@ -259,6 +284,8 @@ private:
 
     // Where pictures go now: the current folder, as the field shows it.
     QString m_strFolderInUse;
+    // The folder last chosen with Browse; empty until then.
+    QString m_strSaveFolder;
     // Where the program started.
     QString m_strStartFolder;
     // SaveFolderPath's answer, kept with m_strFolderInUse.
@@ -307,6 +334,11 @@ CameraCounters ReadCounters();
 std::int32_t GetAvailMemory();
 // Reads the camera's model and picks its resolution names.
 void SelectResolutionTable();
+// Writes one register into the activity log, read as its dump class asks:
+// the integer read, or -1 when there is none (a data register, one that is
+// skipped, a read that failed). Registers 14 and 15 and a closed link give
+// 0 without a line. Camera thread.
+std::int32_t RegDump(int reg);
 // Sends LCDMODE with the mode's low byte.
 void SetViewfinder(int mode);
 

@@ -97,6 +97,14 @@ void Camera::setRefused(int reg, bool refused) {
         d->state.refused.erase(reg);
 }
 
+void Camera::setReadOnly(int reg, bool readOnly) {
+    std::lock_guard lock(d->state.mu);
+    if (readOnly)
+        d->state.readOnly.insert(reg);
+    else
+        d->state.readOnly.erase(reg);
+}
+
 void Camera::setAction(int reg, ActionHandler handler) {
     std::lock_guard lock(d->state.mu);
     d->state.actions[reg] = std::move(handler);

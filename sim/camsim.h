@@ -158,6 +158,8 @@ public:
     // An integer or data register that the camera refuses (answers NAK to
     // reads and writes). Off by default.
     void setRefused(int reg, bool refused);
+    // An integer register that answers reads but refuses (NAK) every write.
+    void setReadOnly(int reg, bool readOnly);
     // Action table: an action without a handler is accepted and does nothing.
     void setAction(int reg, ActionHandler handler);
     // Time the camera needs for an action before it sends the completion byte.

@@ -180,7 +180,7 @@ void Session::onCommand(const wire::Frame& f, std::size_t index, std::uint64_t g
 }
 
 void Session::onSet(const Bytes& p, int reg) {
-    if ((p.size() != 6 && p.size() != 2) || state_.isRefused(reg))
+    if ((p.size() != 6 && p.size() != 2) || state_.isRefused(reg) || state_.isReadOnly(reg))
         return answer(wire::kNak);
     bool accepted = true;
     if (p.size() == 6) {

@@ -48,6 +48,7 @@ struct CameraState {
     std::map<int, std::int32_t> ints;
     std::map<int, Bytes> datas;
     std::set<int> refused;
+    std::set<int> readOnly;
     std::map<int, ActionHandler> actions;
     std::chrono::milliseconds actionTime{0};
     std::chrono::milliseconds answerTimeout{3000};
@@ -94,6 +95,10 @@ struct CameraState {
         return silent;
     }
 
+    bool isReadOnly(int reg) const {
+        std::lock_guard lock(mu);
+        return readOnly.count(reg) != 0;
+    }
     bool isRefused(int reg) const {
         std::lock_guard lock(mu);
         return refused.count(reg) != 0;
