@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "AboutDlg.h"
 #include "LinkHealth.h"
 #include "MessageBoxes.h"
 #include "ProgressWindow.h"
@@ -30,6 +32,7 @@
 #include "SoundTrigger.h"
 #include "SplashWindow.h"
 #include "ThreadRule.h"
+#include "TreeSelect.h"
 #include "TulkState.h"
 #include "WidgetTools.h"
 #include "activity_log.h"
@@ -105,7 +108,13 @@ CTulkDlg::CTulkDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CTulkDlg) {
     DoDataExchange();
 
     connect(ui->btnQuit, &QPushButton::clicked, this, &CTulkDlg::OnOK);
-    connect(ui->btnHelp, &QPushButton::clicked, this, &CTulkDlg::OnHelp);
+    // Without a window menu of the platform's, "About Tulk" is the Help
+    // button's, beside the help itself.
+    auto* helpMenu = new QMenu(ui->btnHelp);
+    helpMenu->addAction(QStringLiteral("&Help"), this, &CTulkDlg::OnHelp);
+    helpMenu->addSeparator();
+    helpMenu->addAction(QStringLiteral("&About Tulk..."), this, &CTulkDlg::OnAbout);
+    ui->btnHelp->setMenu(helpMenu);
     connect(ui->btnSerialSetup, &QPushButton::clicked, this, &CTulkDlg::OnSerialSetup);
     ConnectHandlers();
 
@@ -345,6 +354,7 @@ void CTulkDlg::ConnectHandlers() {
     connect(ui->btnSelectFile, &QPushButton::clicked, this, &CTulkDlg::OnSelectFile);
     connect(ui->btnFtpSettings, &QPushButton::clicked, this, &CTulkDlg::OnFtpSettings);
     connect(ui->btnSoundTrigger, &QPushButton::clicked, this, &CTulkDlg::OnSoundTrigger);
+    connect(ui->btnBrowse, &QPushButton::clicked, this, &CTulkDlg::OnBrowse);
     connect(ui->btnRegisterDump, &QPushButton::clicked, this, &CTulkDlg::OnRegisterDump);
     connect(ui->btnRegisterRead, &QPushButton::clicked, this, &CTulkDlg::OnRegisterRead);
     connect(ui->btnHack, &QPushButton::clicked, this, &CTulkDlg::OnHack);
@@ -385,6 +395,26 @@ void CTulkDlg::ConnectHandlers() {
 void CTulkDlg::OnHelp() {
     AskUser(this, BoxQuestion{QStringLiteral("Tulk"), QStringLiteral("No help file is installed."),
                               QMessageBox::Information, QMessageBox::Ok});
+}
+
+void CTulkDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CTulkDlg::OnBrowse() {
+    // Until Browse has been used, the chooser opens where pictures go now.
+    CTreeSelect chooser(this, m_strSaveFolder.isEmpty() ? m_strFolderInUse : m_strSaveFolder);
+    if (chooser.exec() != QDialog::Accepted || chooser.m_strPath == m_strSaveFolder) {
+        return;
+    }
+    m_strSaveFolder = chooser.m_strPath;
+    SetSaveFolder(m_strSaveFolder);
+    // The choice is kept for the next run as a typed folder is.
+    if (!m_strSaveFolder.isEmpty() && m_strFolderInUse == m_strSaveFolder) {
+        std::string text = m_strSaveFolder.toStdString();
+        SettingString("SaveFolder", &text, 1);
+    }
 }
 
 void CTulkDlg::dragEnterEvent(QDragEnterEvent* event) {
