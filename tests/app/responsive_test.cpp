@@ -123,7 +123,9 @@ enum class Handler {
     RunPreview,
     GetLast,
     DeleteAll,
-    Upload
+    Upload,
+    RegisterDump,
+    RegisterRead
 };
 
 }  // namespace
@@ -145,6 +147,8 @@ private slots:
         QTest::newRow("Get Last, 9600") << Handler::GetLast << 1;
         QTest::newRow("Delete All Images, 9600") << Handler::DeleteAll << 1;
         QTest::newRow("upload, 9600") << Handler::Upload << 1;
+        QTest::newRow("All Register Dump, 115200") << Handler::RegisterDump << 5;
+        QTest::newRow("Read, 9600") << Handler::RegisterRead << 1;
     }
     void handlersKeepTheWindowAlive() {
         QFETCH(Handler, handler);
@@ -205,6 +209,12 @@ private slots:
                 // The upload runs when the drop has ended, inside this.
                 rig.DropFiles({upload});
                 break;
+            case Handler::RegisterDump:
+                rig.Click("btnRegisterDump");
+                break;
+            case Handler::RegisterRead:
+                rig.Click("btnRegisterRead");
+                break;
         }
         watch.busy = false;
         const QString atReturn = field->text();
@@ -241,6 +251,14 @@ private slots:
             case Handler::Upload:
                 QCOMPARE(rig.camera.pictures().size(), std::size_t(4));
                 QCOMPARE(ToBytes(rig.camera.pictures()[3].jpeg), FileBytes(upload));
+                break;
+            case Handler::RegisterDump:
+                QVERIFY(LogText().contains("RegDump: Result for (93) was ("));
+                break;
+            case Handler::RegisterRead:
+                // Register 1 got the value field's 1 and its own value back.
+                QCOMPARE(rig.Writes(1).size(), std::size_t(2));
+                QCOMPARE(rig.Writes(1).back(), rig.camera.getInt(1));
                 break;
         }
     }
