@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 // Link error codes. A report of a failed platform call carries the platform's
 // last error number instead.
@@ -75,6 +76,8 @@ using eph_realloc_fn = void* (*)(void* buffer, std::size_t size);
 using eph_progress_fn = void (*)(int bytes_so_far);
 using eph_store_fn = int (*)(const unsigned char* data, int length);
 
+struct eph_transport;
+
 // One open camera link.
 struct eph_iob {
     eph_error_fn error_cb;            // every error report of the link
@@ -88,6 +91,7 @@ struct eph_iob {
     eph_commtimeouts saved_timeouts;  // time-outs as found at open, restored at close
     eph_commtimeouts cur_timeouts;    // the time-outs last given to the port
     int data_timeout;                 // microseconds to wait for each read of a packet's data
+    const eph_transport* transport;   // the cable's primitives (eph_transport.h)
 };
 
 // ---------------------------------------------------------------------------

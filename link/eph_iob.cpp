@@ -5,6 +5,7 @@
 #include <new>
 
 #include "eph.h"
+#include "eph_transport.h"
 #include "platform/debug_output.h"
 
 namespace {
@@ -37,6 +38,8 @@ eph_iob* eph_new(eph_error_fn error_cb, eph_realloc_fn realloc_cb, eph_progress_
     iob->store_cb = store_cb;
     iob->debug = debug;
     iob->port = -1;
+    // A serial port until a USB device is opened on the record.
+    iob->transport = &eph_serial_transport;
     return iob;
 }
 

@@ -1,9 +1,9 @@
 #include <cstring>
 
 #include "eph.h"
+#include "eph_transport.h"
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
-#include "platform/usb_device.h"
 
 namespace {
 
@@ -62,6 +62,7 @@ int eph_openport(eph_iob* iob, const char* device, long speed, long /*wakeup_spe
     const long code = eph_speedcode(speed);
     iob->data_timeout = eph_datatimeout(speed);
 
+    iob->transport = &eph_serial_transport;
     iob->port = serial_open(device);
     if (iob->port < 0) {
         const int error = sys_lasterror();
@@ -122,26 +123,11 @@ int eph_openport(eph_iob* iob, const char* device, long speed, long /*wakeup_spe
 }
 
 void eph_close(eph_iob* iob, int signoff) {
-    // The port tells the transport: a USB link never opens one.
-    const bool serial = iob->port >= 0;
     if (signoff) {
         const unsigned char none = 0;
         eph_action(iob, 4, &none, 1);
-    } else if (serial) {
-        eph_setispeed(iob, 0);
+    } else {
+        iob->transport->reset(iob);
     }
-    if (!serial) {
-        usb_closedevice();
-        return;
-    }
-    if (!serial_setstate(iob->port, &iob->saved_dcb)) {
-        const int error = sys_lasterror();
-        eph_error(iob, error, "SetCommState reset attr error %s", eph_syserrtext(error));
-    }
-    if (!serial_settimeouts(iob->port, &iob->saved_timeouts)) {
-        const int error = sys_lasterror();
-        eph_error(iob, error, "SetCommTimeouts reset attr error %s", eph_syserrtext(error));
-    }
-    serial_close(iob->port);
-    iob->port = -1;
+    iob->transport->close(iob);
 }

@@ -4,6 +4,7 @@
 
 #include "activity_log.h"
 #include "eph.h"
+#include "eph_transport.h"
 #include "usb/usb_transport.h"
 
 namespace {
@@ -142,7 +143,9 @@ int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
     if (!writeFailed && repetitions == kMaxRepetitions) {
         eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on setvar");
     }
-    if (g_bUseUsb) {
+    // The camera's USB protocol, not the cable's: a setvar on USB ends with
+    // register 32 (C990_MAGIC) written back to 0, whatever came of it.
+    if (eph_onusb(iob)) {
         eph_setint(iob, 32, 0);
     }
     return status;
@@ -173,7 +176,9 @@ int getIntUsb(eph_iob* iob, const unsigned char command[2], std::int32_t* value)
 int eph_getint(eph_iob* iob, int reg, std::int32_t* value) {
     *value = 0;
     const unsigned char command[2] = {0x01, static_cast<unsigned char>(reg)};
-    if (g_bUseUsb) {
+    // On USB the camera answers a getint in one transfer of its own shape
+    // and takes no repetitions: a protocol of the camera's, so it stays here.
+    if (eph_onusb(iob)) {
         return getIntUsb(iob, command, value);
     }
     int repetitions = 0;

@@ -6,6 +6,7 @@
 
 #include "activity_log.h"
 #include "eph.h"
+#include "eph_transport.h"
 #include "platform/debug_output.h"
 #include "usb/usb_transport.h"
 
@@ -29,6 +30,7 @@ void usb_closedevice() {
 }
 
 int open_usb(eph_iob* iob) {
+    iob->transport = &eph_usb_transport;
     for (int n = 0; n < kUsbDevices; ++n) {
         g_bQuietWrite = iob->debug == 0;
         g_hUsb = usbdev_open(n);
@@ -55,7 +57,9 @@ eph_iob* eph_open(int port, long speed) {
         debug_output("failed to allocate");
         return nullptr;
     }
-    if (!g_bUseUsb) {
+    // The switch is read once: the record keeps its cable to the end.
+    const bool usb = g_bUseUsb != 0;
+    if (!usb) {
         const std::string device = eph_portdevice(port);
         if (eph_openport(iob, device.c_str(), speed, 0, 0) != 0) {
             WriteLog("usb/eph_usb", __LINE__, "failed to initialize");
