@@ -93,6 +93,12 @@ CSerialSetup::~CSerialSetup() {
 
 void CSerialSetup::DoDataExchange() {
     m_cbSpeed = ui->m_cbSpeed;
+    // The list is the link's own speed table, in the order of its codes.
+    if (m_cbSpeed->count() == 0) {
+        for (const eph_linespeed& speed : EPH_LINE_SPEEDS) {
+            m_cbSpeed->addItem(QString::number(speed.bps));
+        }
+    }
     m_cbPort = ui->m_cbPort;
     m_cbDevice = {ui->m_cbDevice1, ui->m_cbDevice2, ui->m_cbDevice3, ui->m_cbDevice4};
 }

@@ -27,24 +27,6 @@
 
 namespace {
 
-// The serial settings list counts its line speeds from 1.
-long SpeedOfPosition(std::int32_t position) {
-    switch (position) {
-        case 1:
-            return 9600;
-        case 2:
-            return 19200;
-        case 3:
-            return 38400;
-        case 4:
-            return 57600;
-        case 5:
-            return 115200;
-        default:
-            return position;
-    }
-}
-
 // Why eph_open gave no link, in words: the device the port stands for
 // could not be opened, or the camera behind it did not answer.
 std::string ConnectFailure(bool usb, int port, const std::string& device, int error) {
@@ -97,7 +79,7 @@ void CTulkDlg::OnConnect() {
     if (SettingDword("SerialSpeed", &position, 0) != 1) {
         position = 1;
     }
-    const long speed = SpeedOfPosition(position);
+    const long speed = eph_speedofcode(position);
     const std::string device = eph_portdevice(port);
 
     m_strConnectFailure.clear();

@@ -38,3 +38,8 @@ extern char g_szCameraCode[kCameraCodeSize];
 // count; null and 0 until a camera has been asked.
 extern std::atomic<const NameTable*> g_ppResolutionNames;
 extern std::atomic<int> g_nResolutionNames;
+
+// Puts every value above, the open link's pointer and the link's switches
+// back to their start values, as a new process has them. No link may be
+// open; for tests that run one window after another.
+void ResetControllerState();

@@ -204,6 +204,16 @@ int eph_openport(eph_iob* iob, const char* device, long speed, long wakeup_speed
 
 // The speed code the camera expects for a line speed, and the read time-out
 // of a packet's data at that speed.
+// The line speeds the camera knows, with their speed codes; a speed's code
+// is also its place, from 1, in the Serial Setup list.
+struct eph_linespeed {
+    long bps;
+    long code;
+};
+inline constexpr eph_linespeed EPH_LINE_SPEEDS[] = {
+    {9600, 1}, {19200, 2}, {38400, 3}, {57600, 4}, {115200, 5}};
+// The speed of a code (a list place), or the number itself when it is no code.
+long eph_speedofcode(long code);
 long eph_speedcode(long speed);
 int eph_datatimeout(long speed);
 
@@ -240,5 +250,8 @@ int FolderHasPictures(eph_iob* iob, const char* path);
 extern std::atomic<int> g_bUseUsb;
 // USB reads run on a reader thread of their own, bounded by their time-out.
 extern std::atomic<int> g_bThreadedComms;
+// Puts the link's process-wide switches (the cable, threaded reads, the
+// folders flag) back to their start values, as a new process has them.
+void eph_resetswitches();
 // Finds the camera among USB devices 0..99 and opens it. 0 or -1.
 int open_usb(eph_iob* iob);

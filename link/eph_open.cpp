@@ -25,20 +25,21 @@ int failOpen(eph_iob* iob, const char* format) {
 }  // namespace
 
 long eph_speedcode(long speed) {
-    switch (speed) {
-        case 9600:
-            return 1;
-        case 19200:
-            return 2;
-        case 38400:
-            return 3;
-        case 57600:
-            return 4;
-        case 115200:
-            return 5;
-        default:
-            return speed;
+    for (const eph_linespeed& known : EPH_LINE_SPEEDS) {
+        if (known.bps == speed) {
+            return known.code;
+        }
     }
+    return speed;
+}
+
+long eph_speedofcode(long code) {
+    for (const eph_linespeed& known : EPH_LINE_SPEEDS) {
+        if (known.code == code) {
+            return known.bps;
+        }
+    }
+    return code;
 }
 
 int eph_datatimeout(long speed) {

@@ -28,6 +28,13 @@ std::atomic<int> g_bThreadedComms{0};
 std::atomic<int> g_bQuietWrite{0};
 UsbDevice* g_hUsb = nullptr;
 
+void eph_resetswitches() {
+    g_bUseUsb = 0;
+    g_bThreadedComms = 0;
+    g_bQuietWrite = 0;
+    g_bFolders = 0;
+}
+
 void usb_resetpipes(UsbDevice* device) {
     usbdev_resetpipes(device);
 }

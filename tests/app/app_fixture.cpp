@@ -27,11 +27,7 @@ FreshHome::FreshHome() {
     // The log follows XDG_STATE_HOME when it opens next.
     CloseLog();
     eph_setportmap({});
-    g_bConnected = 0;
-    g_iob = nullptr;
-    g_bOnlyNew = 0;
-    g_bThreadedComms = 0;
-    g_bUseUsb = 0;
+    ResetControllerState();
 }
 
 FreshHome::~FreshHome() {

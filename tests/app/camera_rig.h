@@ -62,9 +62,7 @@ struct CameraRig {
     ~CameraRig() {
         window.reset();
         camera.stop();
-        g_bUseUsb = 0;
-        g_bSaveEveryTime = 0;
-        g_nFocusMode = -1;
+        ResetControllerState();
     }
 
     CTulkDlg& Window() {
