@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -245,14 +246,21 @@ TEST_F(CommandTest, GetIntRepetitions) {
         std::size_t commands;
         int naks;
         bool excessive;
+        // The report the fault makes besides, and how it begins.
+        int reportCode;
+        const char* report;
     } cases[] = {
-        {"refused twice", [](camsim::Camera& c) { c.nakNext(2); }, 0, 42, 3, 0, false},
-        {"cancelled", [](camsim::Camera& c) { c.answerNext(0x18, 1); }, 0, 42, 2, 0, false},
-        {"damaged reply", [](camsim::Camera& c) { c.corruptNextChecksum(1); }, 0, 42, 1, 1, false},
-        {"refused four times", [](camsim::Camera& c) { c.nakNext(4); }, 21, 0, 4, 0, true},
+        {"refused twice", [](camsim::Camera& c) { c.nakNext(2); }, 0, 42, 3, 0, false, 0, nullptr},
+        {"cancelled", [](camsim::Camera& c) { c.answerNext(0x18, 1); }, 0, 42, 2, 0, false,
+         EPH_ERR_BAD_HEADER, "pkt start got 0x18"},
+        {"damaged reply", [](camsim::Camera& c) { c.corruptNextChecksum(1); }, 0, 42, 1, 1, false,
+         EPH_ERR_BAD_CRC, "crc received=0x"},
+        {"refused four times", [](camsim::Camera& c) { c.nakNext(4); }, 21, 0, 4, 0, true, 0,
+         nullptr},
         {"answer that ends it", [](camsim::Camera& c) { c.answerNext(0x11, 1); }, 17, 0, 1, 0,
-         false},
-        {"lost reply", [](camsim::Camera& c) { c.dropNext(1); }, 0, 42, 1, 1, false},
+         false, 0, nullptr},
+        {"lost reply", [](camsim::Camera& c) { c.dropNext(1); }, 0, 42, 1, 1, false, ETIMEDOUT,
+         "pkt start read error System error 110"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -265,6 +273,10 @@ TEST_F(CommandTest, GetIntRepetitions) {
         EXPECT_EQ(cam_.commands().size(), c.commands);
         EXPECT_EQ(controlCount(0x15), c.naks);
         EXPECT_EQ(reported(EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on getint"), c.excessive);
+        if (c.report) {
+            EXPECT_TRUE(reportedStarting(c.reportCode, c.report));
+        }
+        failUnclaimedReports();
     }
 }
 
@@ -277,6 +289,7 @@ TEST_F(CommandTest, GetIntFromASilentCamera) {
     EXPECT_EQ(cam_.commands().size(), 1u);
     EXPECT_EQ(controlCount(0x15), 3);
     EXPECT_TRUE(reported(EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on getint"));
+    EXPECT_TRUE(reported(ETIMEDOUT, "pkt start read error System error 110"));
 }
 
 TEST_F(CommandTest, GetVarGrowsTheBuffer) {
@@ -310,11 +323,15 @@ TEST_F(CommandTest, GetVarSequenceFaults) {
         const char* what;
         void (*fault)(camsim::Camera&);
         int naks;
+        int reportCode;
+        const char* report;
     } cases[] = {
-        {"repeated packet", [](camsim::Camera& c) { c.repeatNext(1); }, 0},
-        {"damaged packet", [](camsim::Camera& c) { c.corruptNextChecksum(1); }, 1},
-        {"lost packet", [](camsim::Camera& c) { c.dropNext(1); }, 1},
-        {"refused command", [](camsim::Camera& c) { c.nakNext(1); }, 1},
+        {"repeated packet", [](camsim::Camera& c) { c.repeatNext(1); }, 0, 0, nullptr},
+        {"damaged packet", [](camsim::Camera& c) { c.corruptNextChecksum(1); }, 1, EPH_ERR_BAD_CRC,
+         "crc received=0x"},
+        {"lost packet", [](camsim::Camera& c) { c.dropNext(1); }, 1, ETIMEDOUT,
+         "pkt start read error System error 110"},
+        {"refused command", [](camsim::Camera& c) { c.nakNext(1); }, 1, 0, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -327,6 +344,10 @@ TEST_F(CommandTest, GetVarSequenceFaults) {
         EXPECT_EQ(length, 5000);
         EXPECT_EQ(Bytes(buffer, buffer + std::min(length, 5000L)), data);
         EXPECT_EQ(controlCount(0x15), c.naks);
+        if (c.report) {
+            EXPECT_TRUE(reportedStarting(c.reportCode, c.report));
+        }
+        failUnclaimedReports();
         std::free(buffer);
     }
 }
@@ -407,6 +428,7 @@ TEST_F(CommandTest, GetVarFromASilentCamera) {
     EXPECT_EQ(eph_getvar(iob_, 14, &buffer, &length), -1);
     EXPECT_EQ(controlCount(0x15), 3);
     EXPECT_TRUE(reported(EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on getvar"));
+    EXPECT_TRUE(reported(ETIMEDOUT, "pkt start read error System error 110"));
     std::free(buffer);
 }
 

@@ -11,6 +11,8 @@ namespace {
 
 std::mutex g_mutex;
 std::vector<Report> g_reports;
+// Which of g_reports a test has looked at.
+std::vector<bool> g_claimed;
 std::vector<int> g_progress;
 std::vector<std::size_t> g_allocations;
 std::size_t g_refuseFrom = 0;
@@ -20,6 +22,7 @@ void recordError(int code, const char* message) {
     std::string full = message;
     const auto cut = full.find("\nWindows says : ");
     g_reports.push_back({code, full.substr(0, cut), full});
+    g_claimed.push_back(false);
 }
 
 void recordProgress(int bytes) {
@@ -48,6 +51,7 @@ void LinkTest::SetUp() {
     {
         std::lock_guard lock(g_mutex);
         g_reports.clear();
+        g_claimed.clear();
         g_progress.clear();
         g_allocations.clear();
         g_refuseFrom = 0;
@@ -67,7 +71,20 @@ void LinkTest::SetUp() {
     iob_->data_timeout = 2066660;  // as for 19200 baud
 }
 
+// A report that no test asked about is a failure the test did not expect,
+// even when everything it checked came out right.
+void LinkTest::failUnclaimedReports() {
+    std::lock_guard lock(g_mutex);
+    for (std::size_t i = 0; i < g_reports.size(); ++i) {
+        if (!g_claimed[i]) {
+            ADD_FAILURE() << "unexpected error report " << g_reports[i].code << ": "
+                          << g_reports[i].text;
+        }
+    }
+}
+
 void LinkTest::TearDown() {
+    failUnclaimedReports();
     if (iob_) {
         if (iob_->port >= 0) {
             ::close(iob_->port);
@@ -79,22 +96,41 @@ void LinkTest::TearDown() {
 
 std::vector<Report> LinkTest::reports() {
     std::lock_guard lock(g_mutex);
+    g_claimed.assign(g_reports.size(), true);
     return g_reports;
 }
 
 void LinkTest::clearReports() {
+    failUnclaimedReports();
+    ignoreReports();
+}
+
+void LinkTest::ignoreReports() {
     std::lock_guard lock(g_mutex);
     g_reports.clear();
+    g_claimed.clear();
 }
 
 bool LinkTest::reported(int code, const std::string& text) {
+    return claim(code, text, false);
+}
+
+bool LinkTest::reportedStarting(int code, const std::string& text) {
+    return claim(code, text, true);
+}
+
+bool LinkTest::claim(int code, const std::string& text, bool prefix) {
     std::lock_guard lock(g_mutex);
-    for (const Report& r : g_reports) {
-        if (r.code == code && r.text == text) {
-            return true;
+    bool found = false;
+    for (std::size_t i = 0; i < g_reports.size(); ++i) {
+        const std::string& made = g_reports[i].text;
+        if (g_reports[i].code == code &&
+            (prefix ? made.compare(0, text.size(), text) == 0 : made == text)) {
+            g_claimed[i] = true;
+            found = true;
         }
     }
-    return false;
+    return found;
 }
 
 std::vector<int> LinkTest::progress() {

@@ -21,11 +21,20 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Reports since the start of the test (or the last clearReports).
+    // Reports since the start of the test (or the last clearReports). The
+    // fixture fails a test that leaves a report unclaimed: reports() claims
+    // every report so far and reported() those it finds. clearReports()
+    // starts afresh, failing on those still unclaimed; ignoreReports()
+    // drops them unseen (a set-up step whose reports are not the test's
+    // business).
     static std::vector<Report> reports();
     static void clearReports();
+    static void ignoreReports();
+    static void failUnclaimedReports();
     // True when a report with this code and message was made.
     static bool reported(int code, const std::string& text);
+    // The same for a report whose message begins with the text.
+    static bool reportedStarting(int code, const std::string& text);
     static std::vector<int> progress();
     // Sizes asked of the record's allocator, in order; refuse when asked for
     // at least refuseFrom bytes (0: never).
@@ -34,6 +43,11 @@ protected:
 
     camsim::Camera cam_;
     eph_iob* iob_ = nullptr;
+
+private:
+    static bool claim(int code, const std::string& text, bool prefix);
+
+protected:
     std::string device_;
 };
 
