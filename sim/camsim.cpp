@@ -48,6 +48,10 @@ void Camera::setIdleReset(std::chrono::milliseconds t) {
     d->serial.setIdleReset(t);
 }
 
+void Camera::setStallLimit(std::chrono::milliseconds t) {
+    d->serial.setStallLimit(t);
+}
+
 void Camera::setPacing(bool on) {
     d->serial.setPacing(on);
 }
@@ -385,7 +389,34 @@ void Camera::clearRecord() {
     std::lock_guard lock(d->state.mu);
     d->state.record.clear();
     d->state.raw.clear();
+    d->state.stalledPackets = 0;
     ++d->state.recordGeneration;
+    d->state.changedLocked();
+}
+
+bool Camera::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(d->state.mu);
+    for (;;) {
+        const std::uint64_t seen = d->state.changes;
+        // The predicate reads the record through the camera's own calls,
+        // which take the lock.
+        lock.unlock();
+        if (done()) {
+            return true;
+        }
+        lock.lock();
+        if (!d->state.recorded.wait_until(lock, deadline,
+                                          [&] { return d->state.changes != seen; })) {
+            lock.unlock();
+            return done();
+        }
+    }
+}
+
+std::size_t Camera::stalledPackets() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.stalledPackets;
 }
 
 bool Camera::waitReceived(std::size_t n, std::chrono::milliseconds timeout) const {

@@ -308,6 +308,17 @@ public:
     void clearRecord();
     // Wait until the record holds at least n entries (true) or the time is up.
     bool waitReceived(std::size_t n, std::chrono::milliseconds timeout) const;
+    // Wait until done() holds (true) or the time is up (false). done is
+    // asked again whenever the record, the raw bytes or the count of
+    // stalled packets change, so it should look at those; it must not be
+    // called with the camera's lock held, and it never is.
+    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
+    // Packets the camera gave up on because their bytes stopped coming
+    // (serial), since the start or the last clearRecord.
+    std::size_t stalledPackets() const;
+    // How long a packet's bytes may pause before the camera gives the
+    // packet up (default 1 s).
+    void setStallLimit(std::chrono::milliseconds t);
 
 private:
     struct Impl;

@@ -92,9 +92,15 @@ void SerialLine::complete(bool signOff) {
         writeAll(Bytes{wire::kComplete});
 }
 
+void SerialLine::setStallLimit(milliseconds t) {
+    stallLimitMs_ = t.count();
+    waker_.wake();
+}
+
 void SerialLine::serve() {
     std::array<std::uint8_t, 4096> buf{};
     while (!stopping_) {
+        parser_.setStallLimit(milliseconds(stallLimitMs_.load()));
         pollfd fds[2] = {{pty_.master, POLLIN, 0}, {waker_.fd(), POLLIN, 0}};
         const int r = ::poll(fds, 2, pollTimeout(Clock::now()));
         if (r < 0 && errno != EINTR)
@@ -137,7 +143,8 @@ int SerialLine::pollTimeout(Clock::time_point now) const {
 }
 
 void SerialLine::runTimers(Clock::time_point now) {
-    parser_.expire(now);
+    if (parser_.expire(now))
+        state_.countStalledPacket();
     if (const auto idle = idleDeadline(); idle && now >= *idle)
         speed_ = kWakeSpeed;
     session_.runTimers(now);

@@ -31,6 +31,7 @@ public:
 
     long speed() const { return speed_; }
     void setIdleReset(std::chrono::milliseconds t);
+    void setStallLimit(std::chrono::milliseconds t);
     void setPacing(bool on) { pacing_ = on; }
 
 private:
@@ -71,6 +72,7 @@ private:
     std::atomic<long> speed_{kWakeSpeed};
     std::atomic<bool> pacing_{false};
     std::atomic<long long> idleResetMs_{0};
+    std::atomic<long long> stallLimitMs_{1000};
 
     // Owned by the serving thread.
     wire::StreamParser parser_;

@@ -63,6 +63,16 @@ struct CameraState {
     std::vector<Received> record;
     std::uint64_t recordGeneration = 0;  // lets a late setvar skip a cleared record
     Bytes raw;
+    // Counts every change to the record, the raw bytes and the stalled
+    // packets, for the waits on them; each change notifies recorded.
+    std::uint64_t changes = 0;
+    std::size_t stalledPackets = 0;
+
+    // Mu held.
+    void changedLocked() {
+        ++changes;
+        recorded.notify_all();
+    }
 
     // Appends to the record; returns where, for setRecordData.
     std::pair<std::size_t, std::uint64_t> append(Received r) {
@@ -73,13 +83,14 @@ struct CameraState {
     // hold (silence, say) is settled before a test can see the record.
     std::pair<std::size_t, std::uint64_t> appendLocked(Received r) {
         record.push_back(std::move(r));
-        recorded.notify_all();
+        changedLocked();
         return {record.size() - 1, recordGeneration};
     }
 
     void appendRaw(const std::uint8_t* bytes, std::size_t n) {
         std::lock_guard lock(mu);
         raw.insert(raw.end(), bytes, bytes + n);
+        changedLocked();
     }
 
     void setRecordData(std::size_t index, std::uint64_t generation, const Bytes& data) {
@@ -87,7 +98,13 @@ struct CameraState {
         if (generation != recordGeneration || index >= record.size())
             return;
         record[index].data = data;
-        recorded.notify_all();
+        changedLocked();
+    }
+
+    void countStalledPacket() {
+        std::lock_guard lock(mu);
+        ++stalledPackets;
+        changedLocked();
     }
 
     bool isSilent() const {

@@ -78,6 +78,7 @@ public:
     bool expire(Clock::time_point now);
     // When the partial packet will count as stalled, if there is one.
     std::optional<Clock::time_point> stallDeadline() const;
+    void setStallLimit(std::chrono::milliseconds t) { stallLimit_ = t; }
     void reset();
 
 private:

@@ -1,8 +1,12 @@
 #include "link_fixture.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdlib>
 #include <mutex>
@@ -136,6 +140,26 @@ bool LinkTest::claim(int code, const std::string& text, bool prefix) {
 std::vector<int> LinkTest::progress() {
     std::lock_guard lock(g_mutex);
     return g_progress;
+}
+
+bool LinkTest::waitWaiting(std::size_t n) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        int waiting = 0;
+        if (ioctl(iob_->port, FIONREAD, &waiting) == 0 && static_cast<std::size_t>(waiting) >= n) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        // The first byte wakes the poll; the rest of a write follows at once.
+        pollfd p{iob_->port, POLLIN, 0};
+        if (waiting == 0) {
+            ::poll(&p, 1, 100);
+        } else {
+            ::poll(nullptr, 0, 1);
+        }
+    }
 }
 
 std::vector<std::size_t> LinkTest::allocations() {

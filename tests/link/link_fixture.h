@@ -39,6 +39,9 @@ protected:
     // Sizes asked of the record's allocator, in order; refuse when asked for
     // at least refuseFrom bytes (0: never).
     static std::vector<std::size_t> allocations();
+    // Waits until at least n bytes from the camera wait at the host's end
+    // of the line (false after 2 s).
+    bool waitWaiting(std::size_t n) const;
     static void refuseAllocationsFrom(std::size_t bytes);
 
     camsim::Camera cam_;

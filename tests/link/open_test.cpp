@@ -423,10 +423,7 @@ TEST_F(UsbTest, ReadsTimeOutWithAndWithoutAThread) {
         // The NAK that gives up on the question: on a loaded machine the
         // camera may not have read it yet, and reading it once it speaks
         // again would have it send its last answer once more.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (controlCount(0x15) == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        cam_.waitUntil([&] { return controlCount(0x15) > 0; }, std::chrono::seconds(10));
         ASSERT_EQ(controlCount(0x15), 1);
         cam_.setSilent(false);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -12,11 +13,9 @@ using namespace std::chrono_literals;
 
 class PacketTest : public LinkTest {
 protected:
-    // What the camera received, once n bytes have come.
+    // What the camera received, once n bytes have come (or 2 s have gone).
     Bytes receivedBytes(std::size_t n) {
-        for (int i = 0; i < 200 && cam_.rawReceived().size() < n; ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
+        cam_.waitUntil([&] { return cam_.rawReceived().size() >= n; }, 2s);
         return cam_.rawReceived();
     }
 };
@@ -68,8 +67,10 @@ TEST_F(PacketTest, WritesTheLargestPayloadAndRefusesALargerOne) {
     EXPECT_TRUE(reported(EPH_ERR_DATA_TOO_LONG, "trying to write 32763 in one pkt"));
     EXPECT_EQ(eph_writecmd(iob_, tooMany.data(), -1), -1);
     EXPECT_TRUE(reported(EPH_ERR_DATA_TOO_LONG, "trying to write -1 in one pkt"));
-    std::this_thread::sleep_for(50ms);
-    EXPECT_TRUE(cam_.rawReceived().empty());
+    // Nothing went out: the next packet is the first thing the camera sees.
+    const Bytes small{1, 2};
+    ASSERT_EQ(eph_writepkt(iob_, 0x02, 7, small.data(), 2), 0);
+    EXPECT_EQ(receivedBytes(8), packetBytes(0x02, 7, small));
 }
 
 TEST_F(PacketTest, SpeedCommandCarriesItsSubtype) {
@@ -136,14 +137,17 @@ TEST_F(PacketTest, ReadsPackets) {
         } else {
             EXPECT_TRUE(reported(c.code, c.text));
         }
-        // Whatever the case left in the line goes before the next.
-        std::this_thread::sleep_for(50ms);
-        while (true) {
+        // Whatever the case left in the line goes before the next: up to
+        // an end mark the camera sends after it.
+        const Bytes mark{0xDE, 0xAD, 0xBE, 0xEF};
+        cam_.sendRaw(mark);
+        Bytes drained;
+        while (drained.size() < mark.size() ||
+               !std::equal(mark.begin(), mark.end(), drained.end() - 4)) {
             int gotData = 0;
-            unsigned char drop[4096];
-            if (eph_readtimed(iob_, drop, sizeof drop, 0, &gotData) <= 0) {
-                break;
-            }
+            unsigned char byte = 0;
+            ASSERT_EQ(eph_readtimed(iob_, &byte, 1, 1000000, &gotData), 1);
+            drained.push_back(byte);
         }
     }
 }
@@ -238,7 +242,7 @@ TEST_F(PacketTest, FlushDropsOneWaitingByte) {
     EXPECT_EQ(eph_flushinput(iob_), 0);
     EXPECT_TRUE(reports().empty());
     cam_.sendRaw({0x41, 0x42});
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(waitWaiting(2));
     EXPECT_EQ(eph_flushinput(iob_), 0);
     EXPECT_TRUE(reported(EPH_ERR_UNEXPECTED_READ, "flushinput read 1 expected 0"));
     EXPECT_EQ(eph_waitchar(iob_, 1000000), 0x42);
