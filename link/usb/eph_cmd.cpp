@@ -223,6 +223,54 @@ int eph_getint(eph_iob* iob, int reg, std::int32_t* value) {
     return status;
 }
 
+namespace {
+
+// Makes room in the caller's buffer for one more data packet, growing it
+// to about twice its size in whole packets; false (logged) when the
+// allocator refuses.
+bool roomForPacket(eph_iob* iob, unsigned char** buffer, long* capacity, long received) {
+    if (*capacity - received >= EPH_DATA_CHUNK) {
+        return true;
+    }
+    const long grown = ((2 * *capacity - 1) / EPH_DATA_CHUNK + 1) * EPH_DATA_CHUNK;
+    void* bigger = iob->realloc_cb(*buffer, static_cast<std::size_t>(grown));
+    if (!bigger) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "could not realloc %lu",
+                      static_cast<unsigned long>(grown));
+        WriteLog("usb/eph_cmd", __LINE__, g_szErrorText);
+        return false;
+    }
+    *buffer = static_cast<unsigned char*>(bigger);
+    *capacity = grown;
+    return true;
+}
+
+// The sequence numbers of a transfer's data packets: 0, 1, ... wrapping
+// after 255. The camera sends a packet again when it missed the host's ACK:
+// that repeat of the packet before is answered and dropped.
+class PacketSequence {
+public:
+    enum Kind { Next, Repeat, Wrong };
+    Kind classify(int number) const {
+        if (number == expected_) {
+            return Next;
+        }
+        return !first_ && number == ((expected_ + 255) & 0xFF) ? Repeat : Wrong;
+    }
+    void advance() {
+        expected_ = (expected_ + 1) & 0xFF;
+        first_ = false;
+    }
+    // No packet has come yet; the number alone cannot tell, as it wraps.
+    bool first() const { return first_; }
+
+private:
+    int expected_ = 0;
+    bool first_ = true;
+};
+
+}  // namespace
+
 int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length) {
     const bool toBuffer = buffer && *buffer;
     if (!toBuffer && !iob->store_cb) {
@@ -240,10 +288,7 @@ int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length) {
     }
     long capacity = toBuffer ? *length : 0;
     const unsigned char command[2] = {0x04, static_cast<unsigned char>(reg)};
-    int expected = 0;
-    // The sequence wraps after 255, so "expected is 0" does not tell the
-    // first packet: this does.
-    bool first = true;
+    PacketSequence sequence;
     int repetitions = 0;
     long received = 0;
     int status = 0;
@@ -259,46 +304,37 @@ int eph_getvar(eph_iob* iob, int reg, unsigned char** buffer, long* length) {
         unsigned char* into = temp.data;
         long room = EPH_DATA_CHUNK;
         if (toBuffer) {
-            if (capacity - received < EPH_DATA_CHUNK) {
-                const long grown = ((2 * capacity - 1) / EPH_DATA_CHUNK + 1) * EPH_DATA_CHUNK;
-                void* bigger = iob->realloc_cb(*buffer, static_cast<std::size_t>(grown));
-                if (!bigger) {
-                    std::snprintf(g_szErrorText, kErrorTextSize, "could not realloc %lu",
-                                  static_cast<unsigned long>(grown));
-                    WriteLog("usb/eph_cmd", __LINE__, g_szErrorText);
-                    return -1;
-                }
-                *buffer = static_cast<unsigned char*>(bigger);
-                capacity = grown;
+            if (!roomForPacket(iob, buffer, &capacity, received)) {
+                return -1;
             }
             into = *buffer + received;
             room = capacity - received;
         }
-        const long timeout = first && (reg == 14 || reg == 15) ? kPictureTimeout : kGetvarTimeout;
+        // The camera takes its time before the first packet of a picture.
+        const long timeout =
+            sequence.first() && (reg == 14 || reg == 15) ? kPictureTimeout : kGetvarTimeout;
         unsigned char header[2] = {0, 0};
         long got = room;
         status = eph_readpkt(iob, header, into, &got, timeout);
 
-        if (repeatable(status) && first && repetitions < kMaxRepetitions) {
+        if (repeatable(status) && sequence.first() && repetitions < kMaxRepetitions) {
             ++repetitions;
             eph_writenak(iob);
             writeCommandAgain = status != -2;
             continue;
         }
-        const int previous = first ? -1 : (expected + 255) & 0xFF;
-        if (status == 0 && (header[1] == expected || header[1] == previous)) {
+        const auto kind = status == 0 ? sequence.classify(header[1]) : PacketSequence::Wrong;
+        if (kind != PacketSequence::Wrong) {
             repetitions = 0;
-            if (header[1] == expected) {
+            if (kind == PacketSequence::Next) {
                 received += got;
-                expected = (expected + 1) & 0xFF;
-                first = false;
+                sequence.advance();
                 iob->progress_cb(static_cast<int>(received));
                 if (!toBuffer && iob->store_cb(temp.data, static_cast<int>(got)) != 0) {
                     return -1;
                 }
             }
-            // A repeat of the previous packet is dropped but still answered,
-            // or the camera would keep sending it.
+            // A repeat is answered too, or the camera would keep sending it.
             eph_writeack(iob);
             if (header[0] == PKT_LAST) {
                 if (toBuffer) {
