@@ -133,6 +133,57 @@ CameraInfo ReadCameraInfo() {
 
 }  // namespace
 
+namespace {
+
+// How a Get Info step shows its register in the panel.
+enum class Shown { NamedList, ColourModeIndex, BatteryBar, WhiteBalanceList, FocusList };
+
+struct InfoStep {
+    RegisterRead CameraInfo::*read;
+    Shown shown;
+    QComboBox* list;         // for the lists
+    const NameTable* table;  // the value names, null for the numbers
+    // Logged when the read failed (-1); null: not logged.
+    const char* failedLine;
+    // Logs the value the panel could not show; null: nothing is logged, and
+    // whether the value was shown carries over to the next step. Each row
+    // writes its line with its own literal format, which -Wformat checks.
+    void (*notShown)(const char* name, int position, int rc, std::int32_t value);
+};
+
+// Shows the value as the step says; *found becomes 1 when it was shown and
+// *position is where a list search stopped.
+void ShowValue(const InfoStep& step, std::int32_t value, QProgressBar* battery, int* position,
+               int* found) {
+    switch (step.shown) {
+        case Shown::NamedList:
+            *position = SearchList(step.list, NameOfValue(*step.table, value), found);
+            break;
+        case Shown::ColourModeIndex:
+            if (value >= 1 && value <= 2) {
+                step.list->setCurrentIndex(value - 1);
+            }
+            *found = 1;
+            break;
+        case Shown::BatteryBar:
+            battery->setValue(value == 0 ? 100 : value);
+            *found = 1;
+            break;
+        case Shown::WhiteBalanceList:
+            if (value != 255) {
+                *position = SearchList(step.list, NameOfValue(*step.table, value), found);
+            }
+            break;
+        case Shown::FocusList:
+            if (value <= step.list->count()) {
+                *position = SearchList(step.list, NameOfValue(*step.table, value), found);
+            }
+            break;
+    }
+}
+
+}  // namespace
+
 void CTulkDlg::OnGetInfo() {
     if (!g_bConnected) {
         return;
@@ -145,99 +196,66 @@ void CTulkDlg::OnGetInfo() {
         return;
     }
     m_strModel = QString::fromStdString(info.model).trimmed();
-    std::int32_t value = 0;
-    int position = 0;
-    int found = 0;
-    int rc = 0;
-    auto take = [&](const RegisterRead& read) {
-        rc = read.rc;
-        value = read.value;
-    };
 
-    // Lists named by a value table, searched for the value's name.
-    struct NamedStep {
-        const RegisterRead* read;
-        QComboBox* list;
-        const NameTable* table;
-        const char* failedLine;
-        const char* notFoundLine;
-    };
     const NameTable resolution = ResolutionLookup();
-    auto named = [&](const NamedStep& step) {
-        take(*step.read);
-        if (rc == 0) {
-            position = SearchList(step.list, NameOfValue(*step.table, value), &found);
+    const InfoStep steps[] = {
+        {&CameraInfo::resolution, Shown::NamedList, m_cbResolution, &resolution, "C990_RESOLUTION",
+         [](const char* name, int position, int, std::int32_t) {
+             LogFormatted(__LINE__, "C999_RESOLUTION: str=%s, val=%d", name, position);
+         }},
+        {&CameraInfo::aperture, Shown::NamedList, m_cbAperture, &ApertureNames, "C990_APERTURE",
+         [](const char* name, int position, int, std::int32_t) {
+             LogFormatted(__LINE__, "C999_APERTURE: str=%s, val=%d", name, position);
+         }},
+        {&CameraInfo::colourMode, Shown::ColourModeIndex, m_cbColourMode, nullptr,
+         "C990_COLOURMODE",
+         [](const char*, int, int rc, std::int32_t value) {
+             LogFormatted(__LINE__, "C999_COLOURMODE: rc=%d,val=%d", rc, value);
+         }},
+        {&CameraInfo::battery, Shown::BatteryBar, nullptr, nullptr, "C990_BATTERY",
+         [](const char*, int, int rc, std::int32_t value) {
+             LogFormatted(__LINE__, "C999_BATTERY: rc=%d,val=%d", rc, value);
+         }},
+        {&CameraInfo::flash, Shown::NamedList, m_cbFlash, &FlashNames, "C990_FLASH",
+         [](const char* name, int position, int, std::int32_t) {
+             LogFormatted(__LINE__, "C990_FLASH: str=%s, val=%d", name, position);
+         }},
+        {&CameraInfo::whiteBalance, Shown::WhiteBalanceList, m_cbWhiteBalance, &WhiteBalanceNames,
+         nullptr, nullptr},
+        {&CameraInfo::imageAdjust, Shown::NamedList, m_cbImageAdjust, &ImageAdjustNames,
+         "C990_IMAGEADJ",
+         [](const char* name, int position, int, std::int32_t) {
+             LogFormatted(__LINE__, "C990_IMAGEADJ: str=%s, val=%d", name, position);
+         }},
+        {&CameraInfo::metering, Shown::NamedList, m_cbMetering, &MeteringNames, "C990_METERING",
+         [](const char* name, int position, int, std::int32_t) {
+             LogFormatted(__LINE__, "C990_METERING: str=%s, val=%d", name, position);
+         }},
+        {&CameraInfo::focus, Shown::FocusList, m_cbFocus, &FocusNames, "C990_FOCUSMODE",
+         [](const char* name, int position, int, std::int32_t) {
+             LogFormatted(__LINE__, "C990_FOCUSMODE: str=%s, val=%d", name, position);
+         }},
+    };
+    // Both carry over from step to step as the panel has always logged them:
+    // a read that failed logs the position where the step before stopped.
+    int found = 0;
+    int position = 0;
+    for (const InfoStep& step : steps) {
+        const RegisterRead& read = info.*step.read;
+        if (read.rc == 0) {
+            ShowValue(step, read.value, m_progBattery, &position, &found);
         }
-        if (rc == -1) {
+        if (read.rc == -1 && step.failedLine) {
             WriteLog("TulkDlg", __LINE__, step.failedLine);
         }
-        if (!found) {
-            LogFormatted(__LINE__, step.notFoundLine, NameForLog(*step.table, value), position);
+        if (step.notShown) {
+            if (!found) {
+                step.notShown(step.table ? NameForLog(*step.table, read.value) : "", position,
+                              read.rc, read.value);
+            }
+            found = 0;
         }
-        found = 0;
-    };
-    // Lines checked by -Wformat through LogFormatted's callers below.
-    named({&info.resolution, m_cbResolution, &resolution, "C990_RESOLUTION",
-           "C999_RESOLUTION: str=%s, val=%d"});
-    named({&info.aperture, m_cbAperture, &ApertureNames, "C990_APERTURE",
-           "C999_APERTURE: str=%s, val=%d"});
-
-    take(info.colourMode);
-    if (rc == 0) {
-        if (value >= 1 && value <= 2) {
-            m_cbColourMode->setCurrentIndex(value - 1);
-        }
-        found = 1;
     }
-    if (rc == -1) {
-        WriteLog("TulkDlg", __LINE__, "C990_COLOURMODE");
-    }
-    if (!found) {
-        LogFormatted(__LINE__, "C999_COLOURMODE: rc=%d,val=%d", rc, value);
-    }
-    found = 0;
-
-    take(info.battery);
-    if (rc == 0) {
-        if (value == 0) {
-            value = 100;
-        }
-        m_progBattery->setValue(value);
-        found = 1;
-    }
-    if (rc == -1) {
-        WriteLog("TulkDlg", __LINE__, "C990_BATTERY");
-    }
-    if (!found) {
-        LogFormatted(__LINE__, "C999_BATTERY: rc=%d,val=%d", rc, value);
-    }
-    found = 0;
-
-    named({&info.flash, m_cbFlash, &FlashNames, "C990_FLASH", "C990_FLASH: str=%s, val=%d"});
-
-    take(info.whiteBalance);
-    if (rc == 0 && value != 255) {
-        position = SearchList(m_cbWhiteBalance, NameOfValue(WhiteBalanceNames, value), &found);
-    }
-
-    named({&info.imageAdjust, m_cbImageAdjust, &ImageAdjustNames, "C990_IMAGEADJ",
-           "C990_IMAGEADJ: str=%s, val=%d"});
-    named({&info.metering, m_cbMetering, &MeteringNames, "C990_METERING",
-           "C990_METERING: str=%s, val=%d"});
-
-    take(info.focus);
-    if (rc == 0 && value <= m_cbFocus->count()) {
-        position = SearchList(m_cbFocus, NameOfValue(FocusNames, value), &found);
-    }
-    if (rc == -1) {
-        WriteLog("TulkDlg", __LINE__, "C990_FOCUSMODE");
-    }
-    if (!found) {
-        LogFormatted(__LINE__, "C990_FOCUSMODE: str=%s, val=%d", NameForLog(FocusNames, value),
-                     position);
-    }
-    found = 0;
-
     m_sliderZoom->setValue(info.zoom);
 }
 
