@@ -1,9 +1,5 @@
 #include "Tulk.h"
 
-#include <cstdio>
-#include <memory>
-
-#include "Demo.h"
 #include "MessageBoxes.h"
 #include "TulkDlg.h"
 #include "platform/sockets.h"
@@ -19,14 +15,6 @@ int CTulkApp::InitInstance() {
                                      QStringLiteral("Windows sockets initialization failed."),
                                      QMessageBox::NoIcon, QMessageBox::Ok});
         return 0;
-    }
-    // "--demo": a simulated camera on COM1 and USB device 0 for the window.
-    std::unique_ptr<CDemoCamera> demo;
-    if (arguments().contains(QStringLiteral("--demo"))) {
-        demo = std::make_unique<CDemoCamera>();
-        if (!demo->Error().empty()) {
-            std::fprintf(stderr, "tulk: %s\n", demo->Error().c_str());
-        }
     }
     CTulkDlg dialog(nullptr);
     dialog.exec();

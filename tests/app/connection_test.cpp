@@ -14,7 +14,7 @@
 #include <chrono>
 #include <string>
 
-#include "Demo.h"
+#include "demo/Demo.h"
 #include "camera_ops.h"
 #include "camera_rig.h"
 
