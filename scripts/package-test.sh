@@ -58,8 +58,9 @@ echo "== tulk-cli --demo --summary"
 in_root tulk-cli --demo --summary
 echo "== tulk-cli --demo --get-last --folder /tmp/pictures"
 in_root tulk-cli --demo --get-last --folder /tmp/pictures
-echo "== tulk-cli --help | head -3"
-in_root tulk-cli --help | head -n 3
+echo "== tulk-cli --help (its first lines)"
+in_root tulk-cli --help > "$root/tmp/help.txt"
+head -n 3 "$root/tmp/help.txt"
 
 echo "== QT_QPA_PLATFORM=offscreen tulk --demo (ends on SIGTERM)"
 in_root sh -c 'QT_QPA_PLATFORM=offscreen tulk --demo & pid=$!; sleep 3; kill -0 $pid && kill $pid; wait $pid; echo "exit $?"'

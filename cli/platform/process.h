@@ -10,7 +10,8 @@ bool StandardErrorIsTerminal();
 
 // Takes SIGINT, SIGTERM and SIGHUP away from every thread started after it
 // (call it first) and hands them to a thread of its own, which calls
-// onSignal with the signal's number, never from a signal handler.
+// onSignal with the signal's number, never from a signal handler. SIGPIPE
+// is ignored.
 void WatchStopSignals(std::function<void(int)> onSignal);
 // Ends that thread.
 void StopWatchingSignals();

@@ -41,6 +41,9 @@ void WatchStopSignals(std::function<void(int)> onSignal) {
     // read or a wait of the link cut short.
     const sigset_t set = StopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A reader that went away (tulk-cli --get-all | head -n 1) must not end
+    // the program in the middle of a picture: the write fails, nothing more.
+    signal(SIGPIPE, SIG_IGN);
     g_bWatching = true;
     g_watcher = std::thread([onSignal = std::move(onSignal), set] {
         const timespec tick{0, 100 * 1000 * 1000};
@@ -81,7 +84,11 @@ int RunHook(const std::string& command, const std::string& picture) {
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     std::string shell = "/bin/sh";
     std::string flag = "-c";
     std::string text = command;

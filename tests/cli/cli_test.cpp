@@ -179,6 +179,23 @@ TEST_F(CliTest, SummaryShowsCountsAndEverySettingByItsListName) {
     EXPECT_EQ(json.out.substr(json.out.size() - 2), "}\n");
 }
 
+TEST_F(CliTest, UsbAndTheDemoCameraServeAsWell) {
+    ASSERT_FALSE(camera_.startUsb(0).empty());
+    camera_.clearRecord();
+    const Result usb = Run({"--usb", "--summary"});
+    ASSERT_EQ(usb.code, 0) << usb.err;
+    EXPECT_NE(usb.out.find("Pictures: 3\n"), std::string::npos) << usb.out;
+    ASSERT_FALSE(camera_.commands().empty());
+    EXPECT_EQ(camera_.commands().front().via, camsim::Received::Usb);
+    camera_.stop();
+
+    // The window's demo camera: six pictures, on COM1.
+    const Result demo = Run({"--demo", "--summary", "--json"});
+    ASSERT_EQ(demo.code, 0) << demo.err;
+    EXPECT_NE(demo.out.find("\"Model\": \"SR981\", \"Pictures\": 6"), std::string::npos)
+        << demo.out;
+}
+
 TEST_F(CliTest, CaptureTakesOnePictureWithTheFocusModeAroundIt) {
     const Result result = Run(Args({"--capture"}));
     ASSERT_EQ(result.code, 0) << result.err;
