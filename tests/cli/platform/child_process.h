@@ -14,8 +14,9 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts the program with the arguments and the test's environment.
-    // Standard output goes to outPath; standard error to errPath, or with
-    // terminal set to a pseudo-terminal that Terminal() reads.
+    // Standard output goes to outPath (empty: a pipe no one reads, closed
+    // at its other end); standard error to errPath, or with terminal set to
+    // a pseudo-terminal that Terminal() reads.
     bool Start(const std::string& program, const std::vector<std::string>& args,
                const std::string& outPath, const std::string& errPath, bool terminal = false);
     void Signal(int signal);

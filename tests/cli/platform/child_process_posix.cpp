@@ -36,8 +36,18 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int closedPipe[2] = {-1, -1};
+    if (outPath.empty()) {
+        if (pipe(closedPipe) != 0) {
+            return false;
+        }
+        ::close(closedPipe[0]);
+        posix_spawn_file_actions_adddup2(&actions, closedPipe[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, closedPipe[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     std::string slave;
     if (terminal) {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -59,6 +69,9 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     const int rc = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (closedPipe[1] >= 0) {
+        ::close(closedPipe[1]);
+    }
     if (rc != 0) {
         pid_ = -1;
         return false;
