@@ -74,7 +74,9 @@ std::string DefaultSaveFolder() {
 
 }  // namespace
 
-CTulkCli::CTulkCli(CliOptions options) : m_options(std::move(options)) {}
+CTulkCli::CTulkCli(CliOptions options) : m_options(std::move(options)) {
+    SetFtpErrorStream(stderr);
+}
 
 CTulkCli::~CTulkCli() = default;
 

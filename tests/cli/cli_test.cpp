@@ -525,6 +525,9 @@ TEST_F(CliTest, ATimeLapsePublishesEachPictureToTheWindowsFtpServer) {
         Run(Args({"--interval", "100", "--frames", "1", "--save-every-time", "--ftp"}));
     EXPECT_EQ(refused.code, 5) << refused.err;
     EXPECT_NE(refused.err.find("publishing"), std::string::npos) << refused.err;
+    // Standard output carries only the pictures' paths.
+    EXPECT_NE(refused.err.find("ERROR!  "), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out.find("ERROR!"), std::string::npos) << refused.out;
     EXPECT_EQ(FolderFiles().size(), 3u);
 }
 
