@@ -4,9 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
