@@ -71,7 +71,10 @@ xvfb_pid=$!
 until xwininfo -display "$display" -root >/dev/null 2>&1; do sleep 0.2; done
 mkdir -p "$root/tmp/.X11-unix"
 mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
-in_root env DISPLAY="$display" tulk --demo &
+# The chroot itself in the background (it becomes tulk), so that the kill
+# below reaches the program.
+chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root XDG_RUNTIME_DIR=/tmp/run \
+  LANG=C.UTF-8 DISPLAY="$display" tulk --demo &
 tulk_pid=$!
 until xwininfo -display "$display" -name 'Tulk - Camera Controller 2.0.2' >/dev/null 2>&1; do
   kill -0 "$tulk_pid" || { echo "tulk ended before its window showed" >&2; exit 1; }
