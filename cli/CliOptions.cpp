@@ -297,13 +297,38 @@ Options:
 Settings:
 )";
     for (const PanelSetting& setting : PanelSettings()) {
-        text += "  " + std::string(setting.label) + ": " + EntriesOf(setting);
+        std::string entries = EntriesOf(setting);
         if (setting.kind == PanelSetting::Viewfinder || setting.kind == PanelSetting::Shutter) {
-            text += " (set only)";
+            entries += " (set only)";
         }
-        text += "\n";
+        // Wrapped at the blanks after the commas, within 78 columns.
+        std::string line = "  " + std::string(setting.label) + ":";
+        std::size_t start = 0;
+        while (start < entries.size()) {
+            auto end = entries.find(", ", start);
+            end = end == std::string::npos ? entries.size() : end + 1;
+            const std::string word = entries.substr(start, end - start);
+            if (line.size() + 1 + word.size() > 78) {
+                text += line + "\n";
+                line = "   ";
+            }
+            line += " " + word;
+            start = end + 1;
+        }
+        text += line + "\n";
+        if (setting.kind == PanelSetting::Named && !setting.table) {
+            text += "    (which of them a camera takes depends on its model)\n";
+        }
     }
     text += R"(
+Examples:
+  tulk-cli --demo --summary
+  tulk-cli --usb --get-all --new --folder ~/camera
+  tulk-cli --port 1 --speed 115200 --set "White Balance=Sunny" --frames 1440 \
+           --interval 60000 --save-every-time --delete-after --ftp \
+           --hook 'convert "$TULK_PICTURE" -resize 50% "$TULK_PICTURE.small.jpg"'
+  tulk-cli --get Flash --json
+
 Output: the path of each picture saved, one a line, on standard output; the
 time lapse's count of pictures and dropped ticks, warnings and errors on
 standard error. On a terminal, a transfer that takes longer than a second
@@ -311,7 +336,9 @@ shows its progress on standard error. Failures go to Tulk's activity log
 ($XDG_STATE_HOME/tulk/tulk.log) as well.
 
 Ctrl-C (SIGINT), SIGTERM and SIGHUP end the run after the picture in hand:
-no part of a picture is left in the folder, and the camera is signed off.
+no part of a picture is left in the folder, and the camera is signed off. A
+second one also stops waiting for a camera that has fallen silent and for
+the FTP server.
 
 Exit codes (the first failure decides, an interruption wins):
   0    everything done
