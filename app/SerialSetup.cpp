@@ -39,10 +39,6 @@ void SelectStored(QComboBox* box, const char* name) {
     box->setCurrentIndex(read && stored >= 1 && stored <= box->count() ? stored - 1 : 0);
 }
 
-QString DeviceSettingName(int port) {
-    return QStringLiteral("SerialDevice%1").arg(port);
-}
-
 }  // namespace
 
 CSerialSetup::CSerialSetup(QWidget* parent) : QDialog(parent), ui(new Ui::CSerialSetup) {
@@ -128,23 +124,11 @@ std::map<int, std::string> CSerialSetup::Devices() const {
     return devices;
 }
 
-std::map<int, std::string> LoadPortMap() {
-    std::map<int, std::string> devices;
-    for (int port = 1; port <= kSerialPortCount; ++port) {
-        std::string device;
-        if (SettingString(DeviceSettingName(port).toUtf8().constData(), &device, 0) == 0 &&
-            !device.empty()) {
-            devices[port] = device;
-        }
-    }
-    return devices;
-}
-
 void StorePortMap(const std::map<int, std::string>& devices) {
     for (int port = 1; port <= kSerialPortCount; ++port) {
         const auto it = devices.find(port);
         std::string device = it == devices.end() ? std::string() : it->second;
-        SettingString(DeviceSettingName(port).toUtf8().constData(), &device, 1);
+        SettingString(SerialDeviceSettingName(port).c_str(), &device, 1);
     }
 }
 

@@ -9,13 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "Settings.h"
+
 class QComboBox;
 namespace Ui {
 class CSerialSetup;
 }
-
-// The COM port names the dialog offers: COM1: to COM4:.
-inline constexpr int kSerialPortCount = 4;
 
 class CSerialSetup : public QDialog {
     Q_OBJECT
@@ -50,9 +49,6 @@ private:
     std::array<QComboBox*, kSerialPortCount> m_cbDevice{};
 };
 
-// The stored device of each COM port ("SerialDevice1" ...); ports without
-// one are left out.
-std::map<int, std::string> LoadPortMap();
 // Stores the device of each of the four ports; a port missing from the map
 // or with an empty device is stored empty (its default device).
 void StorePortMap(const std::map<int, std::string>& devices);

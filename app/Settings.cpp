@@ -213,3 +213,19 @@ int SettingString(const char* name, std::string* value, int mode) {
     }
     return 0;
 }
+
+std::string SerialDeviceSettingName(int port) {
+    return "SerialDevice" + std::to_string(port);
+}
+
+std::map<int, std::string> LoadPortMap() {
+    std::map<int, std::string> devices;
+    for (int port = 1; port <= kSerialPortCount; ++port) {
+        std::string device;
+        if (SettingString(SerialDeviceSettingName(port).c_str(), &device, 0) == 0 &&
+            !device.empty()) {
+            devices[port] = device;
+        }
+    }
+    return devices;
+}

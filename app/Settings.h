@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 // Mode 1 writes *value; any other mode reads the stored value into *value.
@@ -18,3 +19,10 @@ int SettingDword(const char* name, std::int32_t* value, int mode);
 // for the other modes, -1 on any failure; nothing is logged, and a failed
 // read leaves *value as it was.
 int SettingString(const char* name, std::string* value, int mode);
+
+// The COM port names the serial settings offer: COM1: to COM4:.
+inline constexpr int kSerialPortCount = 4;
+// The setting that keeps the device a COM port stands for ("SerialDevice1").
+std::string SerialDeviceSettingName(int port);
+// The stored device of each COM port; ports without one are left out.
+std::map<int, std::string> LoadPortMap();

@@ -18,6 +18,7 @@
 #include "camera_ops.h"
 #include "download.h"
 #include "eph.h"
+#include "picture_steps.h"
 #include "platform/debug_output.h"
 
 namespace {
@@ -27,10 +28,7 @@ constexpr int kShortestInterval = 100;
 // The capture without its connection test, for the picture step, which
 // works on the link its window opened.
 bool Capture() {
-    eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
-    const bool taken = CameraAction(C990_C2_SNAPSHOT, 0, "C990_C2_SNAPSHOT failed");
-    eph_setint(g_iob, C990_FOCUSMODE, g_nFocusMode);
-    return taken;
+    return CaptureOnLink(g_iob, g_nFocusMode);
 }
 
 long StepMs(std::chrono::steady_clock::time_point started) {
@@ -42,12 +40,7 @@ long StepMs(std::chrono::steady_clock::time_point started) {
 }  // namespace
 
 bool CameraAction(int action, unsigned char arg, const char* failedLine) {
-    std::lock_guard lock(LinkLock());
-    if (eph_action(g_iob, action, &arg, 1) != 0) {
-        WriteLog("TulkDlg", __LINE__, failedLine);
-        return false;
-    }
-    return true;
+    return CameraActionOnLink(g_iob, action, arg, failedLine);
 }
 
 void TakePicture() {
@@ -59,12 +52,7 @@ void TakePicture() {
 }
 
 std::int32_t GetAvailMemory() {
-    std::lock_guard lock(LinkLock());
-    std::int32_t value = 0;
-    if (eph_getint(g_iob, AVAILMEM, &value) == -1) {
-        return 0;
-    }
-    return value;
+    return ReadAvailMemory(g_iob);
 }
 
 CameraCounters ReadCounters() {

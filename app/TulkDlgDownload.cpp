@@ -4,9 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -18,33 +15,9 @@
 #include "activity_log.h"
 #include "camera_ops.h"
 #include "download.h"
-#include "link_buffer.h"
-#include "platform/debug_output.h"
+#include "picture_steps.h"
 
 namespace {
-
-constexpr long kNameSize = 256;
-
-// The name register of the selected picture, or nothing when it cannot be
-// read. The caller holds the link.
-bool ReadPictureName(std::string* name) {
-    LinkBuffer buffer(g_iob, kNameSize);
-    if (!buffer.data) {
-        return false;
-    }
-    long length = kNameSize;
-    if (eph_getvar(g_iob, C990_FRAMENAME, &buffer.data, &length) != 0) {
-        return false;
-    }
-    *name = PlainPictureName(buffer.data, length);
-    return true;
-}
-
-std::string MadeUpName(const char* format, int number) {
-    char name[32];
-    std::snprintf(name, sizeof name, format, number);
-    return name;
-}
 
 // The picture count, 0 without a link (Connect or quit may have closed it
 // while the job waited its turn). Camera thread.
@@ -52,55 +25,10 @@ int FrameCountIfConnected() {
     return g_bConnected ? GetFrameCount(g_iob) : 0;
 }
 
-// Get All Files for one picture, into the folder (ending in "/"). Camera
-// thread.
-void DownloadOne(int index, const std::string& folder) {
-    if (!g_bConnected) {
-        return;
-    }
-    const int number = index + 1;
-    std::string name;
-    if (eph_setint(g_iob, C990_CURRENTFRAME, number) != 0) {
-        WriteLog("TulkDlg", __LINE__, "Failed to get current frame number");
-    } else if (!ReadPictureName(&name)) {
-        WriteLog("TulkDlg", __LINE__, "Failed to get name from camera");
-    }
-    const std::string madeUp = MadeUpName("dscn%04d.jpg", number);
-    if (name.empty()) {
-        name = madeUp;
-    }
-    char line[300];
-    std::snprintf(line, sizeof line, "Downloading pic %i (%s)\r\n", number, name.c_str());
-    debug_output(line);
-    DownloadPicture(g_iob, (folder + name).c_str(), number, (folder + madeUp).c_str());
-}
-
 }  // namespace
 
 int AlreadyDownloaded(int index, const std::string& folder) {
-    std::lock_guard lock(LinkLock());
-    const int number = index + 1;
-    if (eph_setint(g_iob, C990_CURRENTFRAME, number) != 0) {
-        return 0;
-    }
-    std::string name;
-    if (!ReadPictureName(&name)) {
-        return 0;
-    }
-    // A name we would not use is looked for under the one the worker gives.
-    if (name.empty()) {
-        name = MadeUpName("dscn%04d.jpg", number);
-    }
-    // The name's bytes as they are: a name that is no valid text is still
-    // the name the worker saved.
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::path(folder + name), error)) {
-        return 0;
-    }
-    char line[300];
-    std::snprintf(line, sizeof line, "Skipping pic %i (%s)\r\n", number, name.c_str());
-    debug_output(line);
-    return 1;
+    return PictureAlreadyDownloaded(g_iob, index + 1, folder) ? 1 : 0;
 }
 
 int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder, std::string* saved) {
@@ -108,22 +36,7 @@ int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder, std::s
     if (!g_bConnected) {
         return -1;
     }
-    const int count = GetFrameCount(g_iob);
-    if (count == 0) {
-        return -1;
-    }
-    // No picture is selected first: after a capture the camera has the new
-    // one selected.
-    std::string name;
-    if (!ReadPictureName(&name)) {
-        WriteLog("TulkDlg", __LINE__, "Failed to get name from camera");
-    }
-    const std::string madeUp = MadeUpName("dsn%04d.jpg", count);
-    if (name.empty()) {
-        name = madeUp;
-    }
-    const int downloaded =
-        DownloadPicture(g_iob, (folder + name).c_str(), count, (folder + madeUp).c_str(), saved);
+    const int downloaded = DownloadNewestPicture(g_iob, folder, saved);
     // A picture that did not reach the folder stays on the camera.
     if (!afterTimeLapsePicture || downloaded != 0) {
         return downloaded;
@@ -171,7 +84,7 @@ void CTulkDlg::NextDownload() {
             if (!g_bConnected || (onlyNew && AlreadyDownloaded(index, folder))) {
                 return;
             }
-            DownloadOne(index, folder);
+            DownloadNumberedPicture(g_iob, index + 1, folder);
         },
         [this] {
             g_bDownloading = 0;

@@ -37,6 +37,8 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
+std::atomic<std::FILE*> g_errorStream{stdout};
+
 struct CurlDeleter {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
@@ -56,8 +58,9 @@ FtpResult Failed(std::string text, std::string* reason) {
     if (text.size() > kReasonSize) {
         text.resize(kReasonSize);
     }
-    std::printf("ERROR!  %s\n", text.c_str());
-    std::fflush(stdout);
+    std::FILE* out = g_errorStream.load();
+    std::fprintf(out, "ERROR!  %s\n", text.c_str());
+    std::fflush(out);
     std::snprintf(g_szErrorText, kErrorTextSize, "ERROR!  %s", text.c_str());
     WriteLog(kSource, __LINE__, g_szErrorText);
     if (reason) {
@@ -67,6 +70,10 @@ FtpResult Failed(std::string text, std::string* reason) {
 }
 
 }  // namespace
+
+void SetFtpErrorStream(std::FILE* stream) {
+    g_errorStream = stream ? stream : stdout;
+}
 
 std::string FtpFileUrl(const std::string& site, const std::string& dir, const std::string& name,
                        bool* explicitTls) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 
 // The address of the remote file a publication sends to, for the site, the
@@ -39,3 +40,7 @@ inline constexpr const char* kFtpPartName = "lastpic.jpg.part";
 // that holds the camera link.
 FtpResult FtpUploadLastPicture(const char* file, std::string* reason = nullptr,
                                const std::atomic<bool>* abort = nullptr);
+
+// Where the "ERROR!" line goes: the standard output unless set (the
+// command-line tool keeps its standard output for the pictures' paths).
+void SetFtpErrorStream(std::FILE* stream);

@@ -13,6 +13,9 @@ packages=(
   # route to the sound server; the tests run a real PulseAudio server.
   portaudio19-dev libasound2-dev libjack-jackd2-dev libasound2-plugins
   pulseaudio pulseaudio-utils
+  # The Debian package: CPack's run-time dependencies (dpkg-shlibdeps) and
+  # its look at the programs.
+  dpkg-dev file
 )
 
 missing=()

@@ -1,0 +1,46 @@
+// The picture steps the window and the command-line tool share: a capture,
+// the name of a picture, the download of one numbered picture or of the
+// newest, and the "Only New" test. Each holds the link while it works.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "eph.h"
+
+// The capture: the focus mode written before and after the snapshot, as the
+// camera forgets it. False (logged) when the camera refused the snapshot.
+bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode);
+
+// Sends the action with its one argument byte; a refusal writes failedLine
+// to the log.
+bool CameraActionOnLink(eph_iob* iob, int action, unsigned char arg, const char* failedLine);
+
+// The name register of the selected picture as a plain name (empty when it
+// is none we would use); false when it cannot be read.
+bool ReadPictureName(eph_iob* iob, std::string* name);
+
+// The name a picture gets when the camera's cannot be used: format holds
+// one %d ("dscn%04d.jpg", "dsn%04d.jpg").
+std::string MadeUpName(const char* format, int number);
+
+// Get All Files for picture number (from 1) into the folder (ending in "/"):
+// the camera's name, else "dscn%04d.jpg". DownloadPicture's result; *saved
+// gets the file's path.
+int DownloadNumberedPicture(eph_iob* iob, int number, const std::string& folder,
+                            std::string* saved = nullptr);
+
+// True when picture number is in the folder already, by its name only.
+bool PictureAlreadyDownloaded(eph_iob* iob, int number, const std::string& folder);
+
+// The newest picture: the one the camera has selected (after a capture, the
+// new one), numbered by the picture count, else named "dsn%04d.jpg". -1
+// without a download when the camera holds no picture.
+int DownloadNewestPicture(eph_iob* iob, const std::string& folder, std::string* saved = nullptr);
+
+// The camera's model code (register 27, up to its first zero byte, at most
+// 2047 bytes); empty when it cannot be read.
+std::string ReadCameraModel(eph_iob* iob);
+
+// The camera's free memory in bytes, 0 when it cannot be read.
+std::int32_t ReadAvailMemory(eph_iob* iob);

@@ -1,0 +1,520 @@
+#include "TulkCli.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QString>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "FtpUpload.h"
+#include "Settings.h"
+#include "TerminalProgress.h"
+#include "activity_log.h"
+#include "camera_ops.h"
+#include "demo/Demo.h"
+#include "download.h"
+#include "panel_settings.h"
+#include "picture_steps.h"
+#include "platform/give_up.h"
+#include "platform/process.h"
+#include "registers.h"
+#include "transfer_progress.h"
+
+namespace {
+
+constexpr const char* kSource = "tulk-cli";
+constexpr long kShortestInterval = 100;
+constexpr std::int32_t kFirstDelay = 7000;
+constexpr long kDemoSpeed = 115200;
+
+// The serial settings list counts its line speeds from 1.
+long SpeedOfPosition(std::int32_t position) {
+    static const long speeds[] = {9600, 19200, 38400, 57600, 115200};
+    return position >= 1 && position <= 5 ? speeds[position - 1] : position;
+}
+
+std::string JsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+bool NeedsFolder(const CliOptions& options) {
+    for (const CliAction& action : options.actions) {
+        if (action.kind == CliAction::GetAll || action.kind == CliAction::GetLast ||
+            (action.kind == CliAction::TimeLapse && options.saveEveryTime)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string DefaultSaveFolder() {
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) {
+        pictures = QDir::homePath() + QStringLiteral("/Pictures");
+    }
+    return (pictures + QStringLiteral("/Tulk")).toStdString();
+}
+
+}  // namespace
+
+CTulkCli::CTulkCli(CliOptions options) : m_options(std::move(options)) {
+    SetFtpErrorStream(stderr);
+}
+
+CTulkCli::~CTulkCli() = default;
+
+void CTulkCli::RequestStop(int signal) {
+    if (m_nSignal.exchange(signal) == 0) {
+        if (m_progress) {
+            m_progress->EndLine();
+        }
+        std::fprintf(stderr,
+                     "tulk-cli: stopping after the picture in hand (again: stop waiting for a "
+                     "camera that does not answer, and for the FTP server)\n");
+        std::snprintf(g_szErrorText, kErrorTextSize, "Stopping on signal %d", signal);
+        WriteLog(kSource, __LINE__, g_szErrorText);
+    } else {
+        m_bAbortFtp = true;
+        link_set_quitting(true);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_wake.notify_all();
+}
+
+void CTulkCli::Fail(int code, const std::string& message) {
+    if (m_progress) {
+        m_progress->EndLine();
+    }
+    std::fprintf(stderr, "tulk-cli: %s\n", message.c_str());
+    WriteLog(kSource, __LINE__, message.c_str());
+    if (m_nExit == kExitOk) {
+        m_nExit = code;
+    }
+}
+
+bool CTulkCli::UseFolder() {
+    std::string folder;
+    if (m_options.folder) {
+        folder = *m_options.folder;
+    } else if (SettingString("SaveFolder", &folder, 0) != 0 || folder.empty()) {
+        folder = DefaultSaveFolder();
+    }
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(folder, error);
+    if (!error && !std::filesystem::exists(path, error)) {
+        std::filesystem::create_directories(path, error);
+    }
+    const QFileInfo info(QString::fromStdString(path.string()));
+    if (error || !info.isDir() || !info.isWritable() || !info.isExecutable()) {
+        Fail(kExitFolder, "pictures cannot be saved in \"" + folder + "\"" +
+                              (error ? ": " + error.message() : std::string()));
+        return false;
+    }
+    m_strFolder = path.lexically_normal().string();
+    if (m_strFolder.empty() || m_strFolder.back() != '/') {
+        m_strFolder += '/';
+    }
+    return true;
+}
+
+bool CTulkCli::Connect() {
+    eph_setportmap(LoadPortMap());
+    bool usb = m_options.usb;
+    if (!usb && !m_options.port && !m_options.demo) {
+        std::int32_t stored = 0;
+        usb = SettingDword("UseUSB", &stored, 0) == 1 && stored != 0;
+    }
+    std::int32_t port = 1;
+    if (m_options.port) {
+        port = *m_options.port;
+    } else if (!m_options.demo && SettingDword("SerialPort", &port, 0) != 1) {
+        port = 1;
+    }
+    long speed = kDemoSpeed;
+    if (m_options.speed) {
+        speed = *m_options.speed;
+    } else if (!m_options.demo || m_options.port) {
+        std::int32_t position = 1;
+        if (SettingDword("SerialSpeed", &position, 0) != 1) {
+            position = 1;
+        }
+        speed = SpeedOfPosition(position);
+    }
+    std::lock_guard lock(LinkLock());
+    g_bUseUsb = usb ? 1 : 0;
+    m_iob = eph_open(port, speed);
+    if (!m_iob) {
+        Fail(kExitNoCamera, usb ? std::string("no camera answered on USB")
+                                : "no camera answered on COM" + std::to_string(port) + " (" +
+                                      eph_portdevice(port) + ")");
+        return false;
+    }
+    m_iob->progress_cb = TransferProgressCallback;
+    g_iob = m_iob;
+    // Every capture writes the focus mode back, as the window does once it
+    // has read the camera's.
+    if (eph_getint(m_iob, C990_FOCUSMODE, &m_nFocusMode) != 0) {
+        m_nFocusMode = -1;
+    }
+    return true;
+}
+
+const NameTable& CTulkCli::Resolution() {
+    if (!m_bModelRead) {
+        m_strModel = ReadCameraModel(m_iob);
+        m_bModelRead = true;
+    }
+    return PanelResolutionTable(m_strModel);
+}
+
+int CTulkCli::Run() {
+    if (NeedsFolder(m_options) && !UseFolder()) {
+        return m_nExit;
+    }
+    std::unique_ptr<CDemoCamera> demo;
+    if (m_options.demo) {
+        demo = std::make_unique<CDemoCamera>();
+        if (!demo->Error().empty()) {
+            std::fprintf(stderr, "tulk-cli: %s\n", demo->Error().c_str());
+        }
+    }
+    if (!Connect()) {
+        return m_nSignal ? kExitInterrupted : m_nExit;
+    }
+    m_progress = std::make_unique<CTerminalProgress>(StandardErrorIsTerminal(), stderr);
+    for (const CliAction& action : m_options.actions) {
+        if (Stopping()) {
+            break;
+        }
+        Do(action);
+    }
+    m_progress.reset();
+    {
+        std::lock_guard lock(LinkLock());
+        eph_close(m_iob, 1);
+        eph_free(m_iob);
+        m_iob = nullptr;
+        g_iob = nullptr;
+    }
+    demo.reset();
+    return m_nSignal ? kExitInterrupted : m_nExit;
+}
+
+void CTulkCli::Do(const CliAction& action) {
+    switch (action.kind) {
+        case CliAction::Summary:
+            Summary();
+            break;
+        case CliAction::Capture:
+            Capture();
+            break;
+        case CliAction::GetAll:
+            GetAll();
+            break;
+        case CliAction::GetLast:
+            GetLast();
+            break;
+        case CliAction::DeleteLast:
+            DeleteLast();
+            break;
+        case CliAction::DeleteAll:
+            DeleteAll();
+            break;
+        case CliAction::TimeLapse:
+            TimeLapse();
+            break;
+        case CliAction::Set:
+            Set(action);
+            break;
+        case CliAction::Get:
+            Get(action);
+            break;
+    }
+}
+
+void CTulkCli::Summary() {
+    struct Line {
+        std::string label;
+        std::optional<std::string> text;  // none: cannot be read
+        bool number;
+    };
+    std::vector<Line> lines;
+    {
+        std::lock_guard lock(LinkLock());
+        const NameTable& resolution = Resolution();
+        const int pictures = GetFrameCount(m_iob);
+        std::int32_t battery = 0;
+        const bool batteryRead = eph_getint(m_iob, C990_BATTERY, &battery) == 0;
+        // The battery bar shows 0 full, as the camera means it.
+        if (batteryRead && battery == 0) {
+            battery = 100;
+        }
+        lines.push_back({"Model", m_strModel, false});
+        lines.push_back({"Pictures",
+                         pictures < 0 ? std::nullopt : std::optional(std::to_string(pictures)),
+                         true});
+        lines.push_back({"Frames left", std::to_string(GetFramesLeft()), true});
+        lines.push_back({"Avail memory", std::to_string(ReadAvailMemory(m_iob)), true});
+        lines.push_back(
+            {"Battery", batteryRead ? std::optional(std::to_string(battery)) : std::nullopt, true});
+        for (const PanelSetting& setting : PanelSettings()) {
+            if (setting.kind == PanelSetting::Viewfinder || setting.kind == PanelSetting::Shutter) {
+                continue;
+            }
+            lines.push_back({setting.label, ReadPanelSetting(m_iob, setting, resolution),
+                             setting.kind == PanelSetting::Zoom});
+        }
+        if (pictures < 0) {
+            Fail(kExitFailed, "the camera did not say how many pictures it holds");
+        }
+    }
+    if (m_options.json) {
+        std::string text = "{";
+        for (const Line& line : lines) {
+            text += text.size() > 1 ? ", " : "";
+            text += JsonText(line.label) + ": ";
+            text += !line.text ? "null" : line.number ? *line.text : JsonText(*line.text);
+        }
+        std::printf("%s}\n", text.c_str());
+    } else {
+        for (const Line& line : lines) {
+            std::printf("%s: %s\n", line.label.c_str(),
+                        line.text ? line.text->c_str() : "(cannot be read)");
+        }
+    }
+    std::fflush(stdout);
+}
+
+void CTulkCli::Capture() {
+    if (!CaptureOnLink(m_iob, m_nFocusMode)) {
+        Fail(kExitFailed, "the camera did not take the picture");
+    }
+}
+
+void CTulkCli::Saved(const std::string& path) {
+    if (m_progress) {
+        m_progress->EndLine();
+    }
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    if (m_options.hook) {
+        const int status = RunHook(*m_options.hook, path);
+        if (status != 0) {
+            Fail(kExitHook, status < 0 ? "the hook could not be run for " + path
+                                       : "the hook ended with status " + std::to_string(status) +
+                                             " for " + path);
+        }
+    }
+}
+
+void CTulkCli::GetAll() {
+    ForgetSaveFailures();
+    const int count = GetFrameCount(m_iob);
+    if (count < 0) {
+        Fail(kExitFailed, "the camera did not say how many pictures it holds");
+        return;
+    }
+    for (int number = 1; number <= count && !Stopping(); ++number) {
+        std::string saved;
+        {
+            std::lock_guard lock(LinkLock());
+            if (m_options.onlyNew && PictureAlreadyDownloaded(m_iob, number, m_strFolder)) {
+                continue;
+            }
+            if (DownloadNumberedPicture(m_iob, number, m_strFolder, &saved) != 0) {
+                saved.clear();
+                Fail(kExitFailed, "picture " + std::to_string(number) + " was not saved");
+            }
+        }
+        if (!saved.empty()) {
+            Saved(saved);
+        }
+    }
+}
+
+void CTulkCli::GetLast() {
+    ForgetSaveFailures();
+    std::string saved;
+    {
+        std::lock_guard lock(LinkLock());
+        const int count = GetFrameCount(m_iob);
+        if (count == 0) {
+            std::fprintf(stderr, "tulk-cli: the camera holds no picture\n");
+            return;
+        }
+        if (DownloadNewestPicture(m_iob, m_strFolder, &saved) != 0) {
+            Fail(kExitFailed, "the newest picture was not saved");
+            return;
+        }
+    }
+    Saved(saved);
+}
+
+void CTulkCli::DeleteLast() {
+    std::lock_guard lock(LinkLock());
+    if (GetFrameCount(m_iob) == 0) {
+        std::fprintf(stderr, "tulk-cli: the camera holds no picture\n");
+        return;
+    }
+    if (!CameraActionOnLink(m_iob, ERASELAST, 0, "ERASELAST failed")) {
+        Fail(kExitFailed, "the camera did not erase its newest picture");
+    }
+}
+
+void CTulkCli::DeleteAll() {
+    std::lock_guard lock(LinkLock());
+    if (GetFrameCount(m_iob) == 0) {
+        std::fprintf(stderr, "tulk-cli: the camera holds no picture\n");
+        return;
+    }
+    if (!CameraActionOnLink(m_iob, ERASEALL, 0, "ERASEALL failed")) {
+        Fail(kExitFailed, "the camera did not erase its pictures");
+    }
+}
+
+void CTulkCli::TimeLapse() {
+    long interval = 0;
+    if (m_options.interval) {
+        interval = *m_options.interval;
+    } else {
+        std::int32_t stored = kFirstDelay;
+        interval = SettingDword("TimerValue", &stored, 0) == 1 ? stored : kFirstDelay;
+    }
+    if (interval < kShortestInterval) {
+        interval = kShortestInterval;
+    }
+    const long frames = m_options.frames.value_or(1);
+    const auto period = std::chrono::milliseconds(interval);
+    ForgetSaveFailures();
+    long taken = 0;
+    long dropped = 0;
+    // The first picture one interval after the start, as in the window.
+    auto tick = std::chrono::steady_clock::now() + period;
+    while (taken < frames) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_until(lock, tick, [this] { return m_bStop.load(); });
+        }
+        if (Stopping()) {
+            break;
+        }
+        std::string saved;
+        {
+            std::lock_guard lock(LinkLock());
+            if (!CaptureOnLink(m_iob, m_nFocusMode)) {
+                Fail(kExitFailed, "the camera did not take picture " + std::to_string(taken + 1));
+            }
+            ++taken;
+            // The download fetches whatever is newest, as the window's does
+            // after a refused capture.
+            if (m_options.saveEveryTime) {
+                if (DownloadNewestPicture(m_iob, m_strFolder, &saved) != 0) {
+                    saved.clear();
+                    Fail(kExitFailed, "the newest picture was not saved");
+                } else if (m_options.deleteAfter && GetFrameCount(m_iob) != 0) {
+                    if (!CameraActionOnLink(m_iob, ERASELAST, 0, "ERASELAST failed")) {
+                        Fail(kExitFailed, "the camera did not erase the picture saved");
+                    }
+                }
+            }
+        }
+        if (!saved.empty()) {
+            Saved(saved);
+            if (m_options.ftp) {
+                Publish(saved);
+            }
+        }
+        // Ticks that came while the picture was being taken are dropped,
+        // never made up for: the rate stays fixed.
+        tick += period;
+        const auto now = std::chrono::steady_clock::now();
+        while (tick <= now) {
+            tick += period;
+            ++dropped;
+        }
+    }
+    if (m_progress) {
+        m_progress->EndLine();
+    }
+    std::fprintf(stderr, "tulk-cli: time lapse: %ld of %ld pictures taken, %ld ticks dropped\n",
+                 taken, frames, dropped);
+}
+
+void CTulkCli::Publish(const std::string& path) {
+    // Never while holding the link: a slow server keeps only itself waiting.
+    if (LinkHeldByThisThread()) {
+        Fail(kExitFtp, "internal error: publishing while holding the camera link");
+        return;
+    }
+    std::string reason;
+    switch (FtpUploadLastPicture(path.c_str(), &reason, &m_bAbortFtp)) {
+        case FtpResult::Published:
+            break;
+        case FtpResult::NoSettings:
+            Fail(kExitFtp, "no FTP settings: set them in the window's FTP Settings");
+            break;
+        case FtpResult::Failed:
+            Fail(kExitFtp, "publishing " + path + " failed: " + reason);
+            break;
+    }
+}
+
+void CTulkCli::Set(const CliAction& action) {
+    const PanelSetting* setting = FindPanelSetting(action.name);
+    std::lock_guard lock(LinkLock());
+    const NameTable& resolution = Resolution();
+    switch (WritePanelSetting(m_iob, *setting, action.value, resolution, &m_nFocusMode)) {
+        case PanelWrite::Written:
+            break;
+        case PanelWrite::NoValue:
+            Fail(kExitUsage, std::string(setting->label) + " " + action.value +
+                                 " means nothing to this camera" +
+                                 (m_strModel.empty() ? std::string() : " (" + m_strModel + ")"));
+            break;
+        case PanelWrite::Refused:
+            Fail(kExitFailed,
+                 "the camera refused " + std::string(setting->label) + " " + action.value);
+            break;
+    }
+}
+
+void CTulkCli::Get(const CliAction& action) {
+    const PanelSetting* setting = FindPanelSetting(action.name);
+    std::optional<std::string> value;
+    {
+        std::lock_guard lock(LinkLock());
+        value = ReadPanelSetting(m_iob, *setting, Resolution());
+    }
+    if (!value) {
+        Fail(kExitFailed, std::string(setting->label) + " cannot be read from the camera");
+        return;
+    }
+    if (m_options.json) {
+        std::printf(
+            "{%s: %s}\n", JsonText(setting->label).c_str(),
+            setting->kind == PanelSetting::Zoom ? value->c_str() : JsonText(*value).c_str());
+    } else {
+        std::printf("%s\n", value->c_str());
+    }
+    std::fflush(stdout);
+}

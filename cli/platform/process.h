@@ -1,0 +1,22 @@
+// What the command-line tool needs of the operating system: whether a
+// stream is a terminal, the stop signals, and running the hook.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// Standard error is a terminal (progress is shown there).
+bool StandardErrorIsTerminal();
+
+// Takes SIGINT, SIGTERM and SIGHUP away from every thread started after it
+// (call it first) and hands them to a thread of its own, which calls
+// onSignal with the signal's number, never from a signal handler. SIGPIPE
+// is ignored.
+void WatchStopSignals(std::function<void(int)> onSignal);
+// Ends that thread.
+void StopWatchingSignals();
+
+// Runs the command with /bin/sh, with TULK_PICTURE set to the picture's path
+// in its environment, and waits for it. Its exit status; -1 when it could
+// not be started or did not exit normally.
+int RunHook(const std::string& command, const std::string& picture);
