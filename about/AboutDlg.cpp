@@ -1,11 +1,11 @@
-#include "AboutDlg.h"
+#include "about/AboutDlg.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QPushButton>
 #include <QStyle>
 
-#include "WebBrowser2.h"
+#include "about/WebBrowser2.h"
 #include "ui_AboutDlg.h"
 
 const char* const CAboutDlg::kPageAddress = "qrc:/about/tulk.html";

@@ -1,4 +1,4 @@
-#include "WebBrowser2.h"
+#include "about/WebBrowser2.h"
 
 #include <QUrl>
 

@@ -1,11 +1,11 @@
-#include "CameraWorker.h"
+#include "app/CameraWorker.h"
 
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "MessageBoxes.h"
-#include "camera_ops.h"
+#include "app/MessageBoxes.h"
+#include "camera/camera_ops.h"
 
 CCameraWorker::CCameraWorker() : thread_([this] { Run(); }) {}
 

@@ -1,4 +1,4 @@
-#include "EditControls.h"
+#include "app/EditControls.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "IntervalClock.h"
+#include "app/IntervalClock.h"
 
 #include <utility>
 

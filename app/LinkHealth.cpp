@@ -1,9 +1,9 @@
-#include "LinkHealth.h"
+#include "app/LinkHealth.h"
 
 #include <atomic>
 #include <cerrno>
 
-#include "eph.h"
+#include "link/eph.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -7,8 +7,8 @@
 #include <deque>
 #include <mutex>
 
-#include "ThreadRule.h"
-#include "activity_log.h"
+#include "app/ThreadRule.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ProgressWindow.h"
+#include "app/ProgressWindow.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "transfer_progress.h"
+#include "camera/transfer_progress.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "SerialSetup.h"
+#include "app/SerialSetup.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "Settings.h"
-#include "WidgetTools.h"
-#include "eph.h"
-#include "platform/serial_devices.h"
+#include "app/Settings.h"
+#include "app/WidgetTools.h"
+#include "link/eph.h"
+#include "app/platform/serial_devices.h"
 #include "ui_SerialSetup.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "Settings.h"
+#include "app/Settings.h"
 
 class QComboBox;
 namespace Ui {

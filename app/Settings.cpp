@@ -1,4 +1,4 @@
-#include "Settings.h"
+#include "app/Settings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +12,8 @@
 #include <limits>
 #include <mutex>
 
-#include "activity_log.h"
-#include "platform/settings_file.h"
+#include "log/activity_log.h"
+#include "app/platform/settings_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "SplashWindow.h"
+#include "app/SplashWindow.h"
 
 #include <QPaintEvent>
 #include <QPainter>

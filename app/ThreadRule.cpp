@@ -1,12 +1,12 @@
-#include "ThreadRule.h"
+#include "app/ThreadRule.h"
 
 #include <QCoreApplication>
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
 
-#include "activity_log.h"
-#include "camera_ops.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
 
 namespace {
 

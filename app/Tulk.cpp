@@ -1,8 +1,8 @@
-#include "Tulk.h"
+#include "app/Tulk.h"
 
-#include "MessageBoxes.h"
-#include "TulkDlg.h"
-#include "platform/sockets.h"
+#include "app/MessageBoxes.h"
+#include "app/TulkDlg.h"
+#include "app/platform/sockets.h"
 
 CTulkApp::CTulkApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Tulk"));

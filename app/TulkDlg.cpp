@@ -1,6 +1,6 @@
 // The main window's start-up and shut-down, the quit question, dropped files
 // and the message pump.
-#include "TulkDlg.h"
+#include "app/TulkDlg.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -23,22 +23,22 @@
 #include <cstdint>
 #include <mutex>
 
-#include "AboutDlg.h"
-#include "LinkHealth.h"
-#include "MessageBoxes.h"
-#include "ProgressWindow.h"
-#include "SerialSetup.h"
-#include "Settings.h"
-#include "SoundTrigger.h"
-#include "SplashWindow.h"
-#include "ThreadRule.h"
-#include "TreeSelect.h"
-#include "TulkState.h"
-#include "WidgetTools.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "eph.h"
-#include "platform/give_up.h"
+#include "about/AboutDlg.h"
+#include "app/LinkHealth.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgressWindow.h"
+#include "app/SerialSetup.h"
+#include "app/Settings.h"
+#include "app/SoundTrigger.h"
+#include "app/SplashWindow.h"
+#include "app/ThreadRule.h"
+#include "shell/TreeSelect.h"
+#include "app/TulkState.h"
+#include "app/WidgetTools.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "link/eph.h"
+#include "link/platform/give_up.h"
 #include "ui_TulkDlg.h"
 
 namespace {

@@ -19,11 +19,11 @@
 #include <string>
 #include <type_traits>
 
-#include "CameraWorker.h"
-#include "EditControls.h"
-#include "FtpWorker.h"
-#include "IntervalClock.h"
-#include "SoundIn.h"
+#include "app/CameraWorker.h"
+#include "app/EditControls.h"
+#include "ftp/FtpWorker.h"
+#include "app/IntervalClock.h"
+#include "sound/SoundIn.h"
 
 class CProgressWindow;
 struct CameraCounters;

@@ -10,16 +10,16 @@
 #include <memory>
 #include <string>
 
-#include "ProgressWindow.h"
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "download.h"
-#include "eph.h"
-#include "picture_steps.h"
-#include "platform/debug_output.h"
+#include "app/ProgressWindow.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "camera/download.h"
+#include "link/eph.h"
+#include "camera/picture_steps.h"
+#include "log/platform/debug_output.h"
 
 namespace {
 

@@ -13,17 +13,17 @@
 #include <string>
 #include <system_error>
 
-#include "LinkHealth.h"
-#include "MessageBoxes.h"
-#include "SerialSetup.h"
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "eph.h"
-#include "platform/last_error.h"
-#include "transfer_progress.h"
+#include "app/LinkHealth.h"
+#include "app/MessageBoxes.h"
+#include "app/SerialSetup.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "link/eph.h"
+#include "log/platform/last_error.h"
+#include "camera/transfer_progress.h"
 
 namespace {
 

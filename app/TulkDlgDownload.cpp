@@ -7,15 +7,15 @@
 #include <mutex>
 #include <string>
 
-#include "MessageBoxes.h"
-#include "ProgressWindow.h"
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "download.h"
-#include "picture_steps.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgressWindow.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "camera/download.h"
+#include "camera/picture_steps.h"
 
 namespace {
 

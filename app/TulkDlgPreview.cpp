@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "ProgressWindow.h"
-#include "SplashWindow.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "platform/debug_output.h"
+#include "app/ProgressWindow.h"
+#include "app/SplashWindow.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "log/platform/debug_output.h"
 
 namespace {
 

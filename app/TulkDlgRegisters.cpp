@@ -11,15 +11,15 @@
 #include <string>
 #include <thread>
 
-#include "MessageBoxes.h"
-#include "ProgressWindow.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "link_buffer.h"
-#include "registers.h"
-#include "usb/usb_transport.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgressWindow.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "camera/link_buffer.h"
+#include "camera/registers.h"
+#include "link/usb/usb_transport.h"
 
 namespace {
 

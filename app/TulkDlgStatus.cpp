@@ -11,9 +11,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "LinkHealth.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
+#include "app/LinkHealth.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
 #include "ui_TulkDlg.h"
 
 void CTulkDlg::CreateStatusLine() {

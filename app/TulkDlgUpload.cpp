@@ -19,15 +19,15 @@
 #include <string>
 #include <system_error>
 
-#include "MessageBoxes.h"
-#include "ProgressWindow.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "eph.h"
-#include "platform/debug_output.h"
-#include "transfer_progress.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgressWindow.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "link/eph.h"
+#include "log/platform/debug_output.h"
+#include "camera/transfer_progress.h"
 
 namespace {
 

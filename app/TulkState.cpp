@@ -1,7 +1,7 @@
-#include "TulkState.h"
+#include "app/TulkState.h"
 
-#include "camera_ops.h"
-#include "eph.h"
+#include "camera/camera_ops.h"
+#include "link/eph.h"
 
 std::atomic<int> g_bConnected{0};
 std::atomic<int> g_bTimeLapseRunning{0};

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "registers.h"
+#include "camera/registers.h"
 
 // A link is open and g_iob is valid.
 extern std::atomic<int> g_bConnected;

@@ -1,4 +1,4 @@
-#include "WidgetTools.h"
+#include "app/WidgetTools.h"
 
 #include <QEvent>
 #include <QObject>

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "Tulk.h"
-#include "demo/Demo.h"
+#include "app/Tulk.h"
+#include "app/demo/Demo.h"
 
 int main(int argc, char** argv) {
     CTulkApp app(argc, argv);

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "camera_ops.h"
-#include "camsim.h"
-#include "download.h"
-#include "registers.h"
+#include "camera/camera_ops.h"
+#include "sim/camsim.h"
+#include "camera/download.h"
+#include "camera/registers.h"
 
 namespace {
 

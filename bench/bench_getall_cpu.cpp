@@ -44,13 +44,13 @@
 #include <thread>
 #include <vector>
 
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "bench_util.h"
-#include "camera_ops.h"
-#include "download.h"
-#include "eph.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "bench/bench_util.h"
+#include "camera/camera_ops.h"
+#include "camera/download.h"
+#include "link/eph.h"
 
 namespace {
 

@@ -34,13 +34,13 @@
 #include <thread>
 #include <vector>
 
-#include "SoundTrigger.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "bench_util.h"
-#include "camsim.h"
-#include "eph.h"
-#include "registers.h"
+#include "app/SoundTrigger.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "bench/bench_util.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
+#include "camera/registers.h"
 
 extern char** environ;
 

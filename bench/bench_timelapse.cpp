@@ -30,13 +30,13 @@
 #include <string>
 #include <vector>
 
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "bench_util.h"
-#include "camsim.h"
-#include "eph.h"
-#include "registers.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "bench/bench_util.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
+#include "camera/registers.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "eph.h"
+#include "link/eph.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "camera_ops.h"
+#include "camera/camera_ops.h"
 
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
-#include "activity_log.h"
-#include "link_buffer.h"
-#include "platform/file_writer.h"
-#include "registers.h"
-#include "transfer_progress.h"
+#include "log/activity_log.h"
+#include "camera/link_buffer.h"
+#include "camera/platform/file_writer.h"
+#include "camera/registers.h"
+#include "camera/transfer_progress.h"
 
 eph_iob* g_iob = nullptr;
 

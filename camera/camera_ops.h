@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "eph.h"
+#include "link/eph.h"
 
 // The one open link, owned by the controller from a successful Connect to
 // the next Connect or the end of the program.

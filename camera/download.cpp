@@ -1,4 +1,4 @@
-#include "download.h"
+#include "camera/download.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,14 +11,14 @@
 #include <mutex>
 #include <string>
 
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "link_buffer.h"
-#include "platform/debug_output.h"
-#include "platform/file_writer.h"
-#include "platform/last_error.h"
-#include "registers.h"
-#include "transfer_progress.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "camera/link_buffer.h"
+#include "log/platform/debug_output.h"
+#include "camera/platform/file_writer.h"
+#include "log/platform/last_error.h"
+#include "camera/registers.h"
+#include "camera/transfer_progress.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "eph.h"
+#include "link/eph.h"
 
 // Downloads picture number (from 1) into the file at path, which is written
 // whole or not at all (a transfer shorter than the picture's announced

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "eph.h"
+#include "link/eph.h"
 
 // A buffer from the link's allocator, as eph_getvar requires (it may grow
 // and replace it), released by the same allocator.

@@ -1,4 +1,4 @@
-#include "panel_settings.h"
+#include "camera/panel_settings.h"
 
 #include <strings.h>
 
@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "picture_steps.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "camera/picture_steps.h"
 
 namespace {
 

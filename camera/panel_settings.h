@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "eph.h"
-#include "registers.h"
+#include "link/eph.h"
+#include "camera/registers.h"
 
 struct PanelSetting {
     enum Kind {

@@ -1,4 +1,4 @@
-#include "picture_steps.h"
+#include "camera/picture_steps.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,12 +6,12 @@
 #include <mutex>
 #include <system_error>
 
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "download.h"
-#include "link_buffer.h"
-#include "platform/debug_output.h"
-#include "registers.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "camera/download.h"
+#include "camera/link_buffer.h"
+#include "log/platform/debug_output.h"
+#include "camera/registers.h"
 
 namespace {
 

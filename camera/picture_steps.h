@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "eph.h"
+#include "link/eph.h"
 
 // The capture: the focus mode written before and after the snapshot, as the
 // camera forgets it. False (logged) when the camera refused the snapshot.

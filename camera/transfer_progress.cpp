@@ -1,4 +1,4 @@
-#include "transfer_progress.h"
+#include "camera/transfer_progress.h"
 
 void TransferProgress::Begin(const std::string& name, long total) {
     std::lock_guard lock(mutex_);

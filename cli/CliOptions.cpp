@@ -1,9 +1,9 @@
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
 
 #include <algorithm>
 #include <functional>
 
-#include "panel_settings.h"
+#include "camera/panel_settings.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "TerminalProgress.h"
+#include "cli/TerminalProgress.h"
 
 #include <chrono>
 #include <string>
 
-#include "transfer_progress.h"
+#include "camera/transfer_progress.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "TulkCli.h"
+#include "cli/TulkCli.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,19 +10,19 @@
 #include <system_error>
 #include <vector>
 
-#include "FtpUpload.h"
-#include "Settings.h"
-#include "TerminalProgress.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "demo/Demo.h"
-#include "download.h"
-#include "panel_settings.h"
-#include "picture_steps.h"
-#include "platform/give_up.h"
-#include "platform/process.h"
-#include "registers.h"
-#include "transfer_progress.h"
+#include "ftp/FtpUpload.h"
+#include "app/Settings.h"
+#include "cli/TerminalProgress.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "app/demo/Demo.h"
+#include "camera/download.h"
+#include "camera/panel_settings.h"
+#include "camera/picture_steps.h"
+#include "link/platform/give_up.h"
+#include "cli/platform/process.h"
+#include "camera/registers.h"
+#include "camera/transfer_progress.h"
 
 namespace {
 

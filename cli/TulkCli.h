@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "CliOptions.h"
-#include "eph.h"
+#include "cli/CliOptions.h"
+#include "link/eph.h"
 
 class CTerminalProgress;
 

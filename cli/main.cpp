@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "CliOptions.h"
-#include "TulkCli.h"
-#include "platform/process.h"
+#include "cli/CliOptions.h"
+#include "cli/TulkCli.h"
+#include "cli/platform/process.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -1,11 +1,11 @@
-#include "FtpDlg.h"
+#include "ftp/FtpDlg.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstdint>
 
-#include "Settings.h"
+#include "app/Settings.h"
 #include "ui_FtpDlg.h"
 
 CFtpDlg::CFtpDlg(QWidget* parent) : QDialog(parent), ui(new Ui::CFtpDlg) {

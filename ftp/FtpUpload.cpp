@@ -1,4 +1,4 @@
-#include "FtpUpload.h"
+#include "ftp/FtpUpload.h"
 
 #include <curl/curl.h>
 
@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "InternetSession.h"
-#include "Settings.h"
-#include "activity_log.h"
-#include "camera_ops.h"
+#include "ftp/InternetSession.h"
+#include "app/Settings.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
 
 namespace {
 

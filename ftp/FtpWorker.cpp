@@ -1,4 +1,4 @@
-#include "FtpWorker.h"
+#include "ftp/FtpWorker.h"
 
 #include <utility>
 

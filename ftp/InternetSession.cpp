@@ -1,4 +1,4 @@
-#include "InternetSession.h"
+#include "ftp/InternetSession.h"
 
 #include <curl/curl.h>
 

@@ -13,8 +13,6 @@
 // One operation at a time may run on a record; the link itself has no lock.
 #pragma once
 
-#include <termios.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +20,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "link/platform/serial_state.h"
 
 // Link error codes. A report of a failed platform call carries the platform's
 // last error number instead.
@@ -68,8 +68,8 @@ struct eph_commtimeouts {
 };
 inline constexpr std::uint32_t EPH_MAXDWORD = 0xFFFFFFFFu;
 
-// A serial port's line settings.
-using eph_dcb = struct termios;
+// A serial port's line settings are eph_dcb, the platform's own record
+// (link/platform/serial_state.h).
 
 using eph_error_fn = void (*)(int code, const char* message);
 using eph_realloc_fn = void* (*)(void* buffer, std::size_t size);

@@ -1,8 +1,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "eph.h"
-#include "platform/last_error.h"
+#include "link/eph.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "eph_frame.h"
+#include "link/eph_frame.h"
 
 unsigned eph_checksum(const unsigned char* data, unsigned long length) {
     unsigned sum = 0;

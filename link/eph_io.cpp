@@ -1,7 +1,7 @@
-#include "eph.h"
-#include "eph_frame.h"
-#include "eph_transport.h"
-#include "platform/last_error.h"
+#include "link/eph.h"
+#include "link/eph_frame.h"
+#include "link/eph_transport.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "eph.h"
-#include "eph_transport.h"
-#include "platform/debug_output.h"
+#include "link/eph.h"
+#include "link/eph_transport.h"
+#include "log/platform/debug_output.h"
 
 namespace {
 

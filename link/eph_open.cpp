@@ -1,9 +1,9 @@
 #include <cstring>
 
-#include "eph.h"
-#include "eph_transport.h"
-#include "platform/last_error.h"
-#include "platform/serial_port.h"
+#include "link/eph.h"
+#include "link/eph_transport.h"
+#include "log/platform/last_error.h"
+#include "link/platform/serial_port.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // folders) calls through the record's table.
 #pragma once
 
-#include "eph.h"
+#include "link/eph.h"
 
 struct eph_transport {
     // Writes the bytes; 0 when all went out, 1 otherwise.

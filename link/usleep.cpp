@@ -1,5 +1,5 @@
-#include "eph.h"
-#include "platform/precise_sleep.h"
+#include "link/eph.h"
+#include "link/platform/precise_sleep.h"
 
 void eph_usleep(long microseconds) {
     if (microseconds > 1000000) {

@@ -1,4 +1,4 @@
-#include "FileName.h"
+#include "shell/FileName.h"
 
 #include <QFile>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "ShelTree.h"
+#include "shell/ShelTree.h"
 
-#include "FileName.h"
+#include "shell/FileName.h"
 
 #include <QApplication>
 #include <QCollator>

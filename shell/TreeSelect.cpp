@@ -1,10 +1,10 @@
-#include "TreeSelect.h"
+#include "shell/TreeSelect.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "ShelTree.h"
+#include "shell/ShelTree.h"
 #include "ui_TreeSelect.h"
 
 CTreeSelect::CTreeSelect(QWidget* parent, const QString& startPath)

@@ -1,4 +1,4 @@
-#include "camsim.h"
+#include "sim/camsim.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "picture_jpeg.h"
-#include "serial_line.h"
-#include "state.h"
-#include "usb_line.h"
-#include "wire.h"
+#include "sim/picture_jpeg.h"
+#include "sim/serial_line.h"
+#include "sim/state.h"
+#include "sim/usb_line.h"
+#include "sim/wire.h"
 
 namespace camsim {
 

@@ -1,4 +1,4 @@
-#include "folder_spec.h"
+#include "sim/folder_spec.h"
 
 #include <cstdint>
 #include <limits>

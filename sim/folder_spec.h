@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "camsim.h"
+#include "sim/camsim.h"
 
 namespace camsim {
 

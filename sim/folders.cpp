@@ -1,4 +1,4 @@
-#include "folders.h"
+#include "sim/folders.h"
 
 namespace camsim {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "camsim.h"
+#include "sim/camsim.h"
 
 namespace camsim {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "camsim.h"
-#include "folder_spec.h"
+#include "sim/camsim.h"
+#include "sim/folder_spec.h"
 
 namespace {
 

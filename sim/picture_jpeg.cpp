@@ -1,4 +1,4 @@
-#include "picture_jpeg.h"
+#include "sim/picture_jpeg.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,12 +1,12 @@
-#include "pictures.h"
+#include "sim/pictures.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <limits>
 
-#include "picture_jpeg.h"
-#include "wire.h"
+#include "sim/picture_jpeg.h"
+#include "sim/wire.h"
 
 namespace camsim {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "camsim.h"
+#include "sim/camsim.h"
 
 namespace camsim {
 

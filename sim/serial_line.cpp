@@ -1,7 +1,6 @@
-#include "serial_line.h"
+#include "sim/serial_line.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "sim/platform/fd_wait.h"
 
 #include <algorithm>
 #include <array>
@@ -101,22 +100,20 @@ void SerialLine::serve() {
     std::array<std::uint8_t, 4096> buf{};
     while (!stopping_) {
         parser_.setStallLimit(milliseconds(stallLimitMs_.load()));
-        pollfd fds[2] = {{pty_.master, POLLIN, 0}, {waker_.fd(), POLLIN, 0}};
-        const int r = ::poll(fds, 2, pollTimeout(Clock::now()));
-        if (r < 0 && errno != EINTR)
+        const FdWait w = waitForInput(pty_.master, waker_.fd(), pollTimeout(Clock::now()));
+        if (w.failed)
             break;
         if (stopping_)
             break;
-        if (r > 0 && (fds[1].revents & POLLIN))
+        if (w.woken)
             waker_.drain();
-        if (r > 0 && (fds[0].revents & POLLIN)) {
-            const ssize_t n = ::read(pty_.master, buf.data(), buf.size());
+        if (w.readable) {
+            const long n = readFd(pty_.master, buf.data(), buf.size());
             if (n > 0)
                 onBytes(buf.data(), static_cast<std::size_t>(n), Clock::now());
-        } else if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+        } else if (w.hungUp) {
             // Not expected while we hold the slave; do not spin on it.
-            pollfd w{waker_.fd(), POLLIN, 0};
-            ::poll(&w, 1, 50);
+            pauseOn(waker_.fd(), 50);
         }
         runTimers(Clock::now());
     }
@@ -178,18 +175,17 @@ bool SerialLine::writeSome(const std::uint8_t* bytes, std::size_t n) {
     // full line would never see stop().
     auto giveUp = Clock::now() + std::chrono::seconds(5);
     while (done < n && !stopping_) {
-        const ssize_t w = ::write(pty_.master, bytes + done, n - done);
+        const long w = writeFd(pty_.master, bytes + done, n - done);
         if (w > 0) {
             done += static_cast<std::size_t>(w);
             giveUp = Clock::now() + std::chrono::seconds(5);
             continue;
         }
-        if (w < 0 && errno != EAGAIN && errno != EINTR)
+        if (w < 0 && !lastFailureIsTransient())
             return false;
         if (Clock::now() >= giveUp)
             return false;
-        pollfd p{pty_.master, POLLOUT, 0};
-        ::poll(&p, 1, 50);
+        waitWritable(pty_.master, 50);
     }
     return done == n;
 }

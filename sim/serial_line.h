@@ -8,11 +8,11 @@
 #include <string>
 #include <thread>
 
-#include "platform/pty.h"
-#include "session.h"
-#include "state.h"
-#include "waker.h"
-#include "wire.h"
+#include "sim/platform/pty.h"
+#include "sim/platform/waker.h"
+#include "sim/session.h"
+#include "sim/state.h"
+#include "sim/wire.h"
 
 namespace camsim {
 

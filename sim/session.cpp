@@ -1,4 +1,4 @@
-#include "session.h"
+#include "sim/session.h"
 
 #include <algorithm>
 #include <tuple>

@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "camsim.h"
-#include "state.h"
-#include "wire.h"
+#include "sim/camsim.h"
+#include "sim/state.h"
+#include "sim/wire.h"
 
 namespace camsim {
 

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "camsim.h"
-#include "folders.h"
-#include "pictures.h"
+#include "sim/camsim.h"
+#include "sim/folders.h"
+#include "sim/pictures.h"
 
 namespace camsim {
 

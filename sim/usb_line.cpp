@@ -1,13 +1,12 @@
-#include "usb_line.h"
+#include "sim/usb_line.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "sim/platform/fd_wait.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <vector>
 
-#include "platform/usb_socket.h"
+#include "sim/platform/usb_socket.h"
 
 namespace camsim {
 
@@ -51,7 +50,7 @@ void UsbLine::stop() {
         closeFd(conn_);
     }
     closeFd(listen_);
-    ::unlink(path_.c_str());
+    removeUsbSocket(path_);
     path_.clear();
     waker_.close();
 }
@@ -82,21 +81,20 @@ void UsbLine::serve() {
         }
         // Only one host at a time: further ones wait in the listen queue
         // until this one closes.
-        pollfd fds[2] = {{conn >= 0 ? conn : listen_, POLLIN, 0}, {waker_.fd(), POLLIN, 0}};
         int timeout = -1;
         if (const auto next = session_.nextDeadline()) {
             const auto ms =
                 std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(ms, 0, 60000));
         }
-        const int r = ::poll(fds, 2, timeout);
-        if (r < 0 && errno != EINTR)
+        const FdWait w = waitForInput(conn >= 0 ? conn : listen_, waker_.fd(), timeout);
+        if (w.failed)
             break;
         if (stopping_)
             break;
-        if (r > 0 && (fds[1].revents & POLLIN))
+        if (w.woken)
             waker_.drain();
-        if (r > 0 && fds[0].revents != 0) {
+        if (w.readable || w.hungUp) {
             if (conn < 0) {
                 const int accepted = acceptUsb(listen_);
                 if (accepted >= 0) {
@@ -107,7 +105,7 @@ void UsbLine::serve() {
             } else {
                 bool tooLong = false;
                 const long n = receiveMessage(conn, buf.data(), buf.size(), tooLong);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                if (n == 0 || (n < 0 && !lastFailureIsTransient())) {
                     hangUp();
                 } else if (n > 0) {
                     onMessage(Bytes(buf.begin(), buf.begin() + n), tooLong, Clock::now());

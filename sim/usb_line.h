@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "session.h"
-#include "state.h"
-#include "waker.h"
+#include "sim/platform/waker.h"
+#include "sim/session.h"
+#include "sim/state.h"
 
 namespace camsim {
 

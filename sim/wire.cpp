@@ -1,4 +1,4 @@
-#include "wire.h"
+#include "sim/wire.h"
 
 namespace camsim::wire {
 

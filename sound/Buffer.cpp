@@ -1,8 +1,8 @@
-#include "Buffer.h"
+#include "sound/Buffer.h"
 
 #include <new>
 
-#include "platform/debug_output.h"
+#include "log/platform/debug_output.h"
 
 CBuffer::CBuffer(std::int32_t nBytes, bool owner) : m_bOwner(owner) {
     if (nBytes <= 0) {

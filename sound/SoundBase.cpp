@@ -1,4 +1,4 @@
-#include "SoundBase.h"
+#include "sound/SoundBase.h"
 
 CSoundBase::CSoundBase() {
     m_Format.wFormatTag = WAVE_FORMAT_PCM;

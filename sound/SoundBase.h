@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/wave_in.h"
+#include "sound/platform/wave_in.h"
 
 class CSoundBase {
 public:

@@ -1,11 +1,11 @@
-#include "SoundIn.h"
+#include "sound/SoundIn.h"
 
 #include <cstdio>
 #include <functional>
 #include <new>
 
-#include "platform/debug_output.h"
-#include "platform/thread_name.h"
+#include "log/platform/debug_output.h"
+#include "sound/platform/thread_name.h"
 
 namespace {
 std::atomic<std::uint32_t> g_nextThreadId{1};

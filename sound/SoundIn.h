@@ -14,9 +14,9 @@
 #include <mutex>
 #include <thread>
 
-#include "Buffer.h"
-#include "MessageQueue.h"
-#include "SoundBase.h"
+#include "sound/Buffer.h"
+#include "sound/MessageQueue.h"
+#include "sound/SoundBase.h"
 
 using BufferReadyFn = void (*)(CBuffer* buffer, void* owner);
 

@@ -1,4 +1,4 @@
-#include "Demo.h"
+#include "app/demo/Demo.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "camsim.h"
-#include "registers.h"
+#include "sim/camsim.h"
+#include "camera/registers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/serial_devices.h"
+#include "app/platform/serial_devices.h"
 
 #include <algorithm>
 #include <cctype>

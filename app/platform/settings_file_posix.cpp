@@ -1,4 +1,4 @@
-#include "platform/settings_file.h"
+#include "app/platform/settings_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/sockets.h"
+#include "app/platform/sockets.h"
 
 #include <csignal>
 

@@ -1,4 +1,4 @@
-#include "platform/file_writer.h"
+#include "camera/platform/file_writer.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <random>
 
-#include "platform/last_error.h"
+#include "log/platform/last_error.h"
 
 FileWriter::FileWriter(std::string path) : path_(std::move(path)) {}
 

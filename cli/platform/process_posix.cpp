@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "cli/platform/process.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "platform/give_up.h"
+#include "link/platform/give_up.h"
 
 #include <atomic>
 #include <cstdint>

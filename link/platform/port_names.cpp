@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "eph.h"
+#include "link/eph.h"
 
 namespace {
 std::mutex g_mapMutex;

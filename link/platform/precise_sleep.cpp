@@ -1,4 +1,4 @@
-#include "platform/precise_sleep.h"
+#include "link/platform/precise_sleep.h"
 
 #include <sys/prctl.h>
 #include <time.h>

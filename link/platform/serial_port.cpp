@@ -1,4 +1,4 @@
-#include "platform/serial_port.h"
+#include "link/platform/serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,9 +12,9 @@
 #include <map>
 #include <mutex>
 
-#include "platform/give_up.h"
-#include "platform/last_error.h"
-#include "platform/serial_speed_linux.h"
+#include "link/platform/give_up.h"
+#include "log/platform/last_error.h"
+#include "link/platform/serial_speed_linux.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "eph.h"
+#include "link/eph.h"
 
 // Returns the file descriptor of the open port, or -1.
 int serial_open(const char* device);

@@ -1,5 +1,5 @@
 // Kept apart: <asm/termbits.h> and <termios.h> cannot meet in one file.
-#include "platform/serial_speed_linux.h"
+#include "link/platform/serial_speed_linux.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "platform/usb_device.h"
+#include "link/platform/usb_device.h"
 
 #include <libusb.h>
 #include <poll.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/give_up.h"
-#include "platform/last_error.h"
+#include "link/platform/give_up.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

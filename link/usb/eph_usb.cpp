@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "activity_log.h"
-#include "eph.h"
-#include "eph_transport.h"
-#include "platform/debug_output.h"
-#include "usb/usb_transport.h"
+#include "log/activity_log.h"
+#include "link/eph.h"
+#include "link/eph_transport.h"
+#include "log/platform/debug_output.h"
+#include "link/usb/usb_transport.h"
 
 std::atomic<int> g_bFolders{0};
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "eph.h"
-#include "eph_frame.h"
-#include "eph_transport.h"
-#include "platform/last_error.h"
-#include "usb/usb_transport.h"
+#include "link/eph.h"
+#include "link/eph_frame.h"
+#include "link/eph_transport.h"
+#include "log/platform/last_error.h"
+#include "link/usb/usb_transport.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "platform/usb_device.h"
+#include "link/platform/usb_device.h"
 
 // The open USB device of the link, null when none.
 extern UsbDevice* g_hUsb;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "pty.h"
+#include "sim/platform/pty.h"
 
 namespace camsim {
 

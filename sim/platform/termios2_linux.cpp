@@ -3,7 +3,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include "pty.h"
+#include "sim/platform/pty.h"
 
 namespace camsim {
 

@@ -34,5 +34,7 @@ bool sendMessage(int fd, const std::vector<std::uint8_t>& message,
                  const std::atomic<bool>& stopping);
 
 void closeFd(int& fd);
+// Removes the socket file of a camera that stops serving.
+void removeUsbSocket(const std::string& path);
 
 }  // namespace camsim

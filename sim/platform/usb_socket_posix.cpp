@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "usb_socket.h"
+#include "sim/platform/usb_socket.h"
 
 namespace camsim {
 
@@ -148,6 +148,10 @@ void closeFd(int& fd) {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+}
+
+void removeUsbSocket(const std::string& path) {
+    ::unlink(path.c_str());
 }
 
 }  // namespace camsim

@@ -15,9 +15,9 @@
 #include <mutex>
 #include <string>
 
-#include "MessageQueue.h"
-#include "platform/debug_output.h"
-#include "platform/wave_in.h"
+#include "sound/MessageQueue.h"
+#include "log/platform/debug_output.h"
+#include "sound/platform/wave_in.h"
 
 struct WaveInDevice {
     PaStream* stream = nullptr;

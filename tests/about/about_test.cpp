@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "AboutDlg.h"
-#include "WebBrowser2.h"
+#include "about/AboutDlg.h"
+#include "about/WebBrowser2.h"
 
 class AboutTest : public QObject {
     Q_OBJECT

@@ -1,13 +1,13 @@
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <cstdlib>
 
-#include "TulkState.h"
-#include "activity_log.h"
-#include "camera_ops.h"
-#include "eph.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
+#include "link/eph.h"
 
 FreshHome::FreshHome() {
     for (const char* sub : {"/config", "/state", "/runtime"}) {

@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 
 // Points XDG_CONFIG_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR at a new
 // temporary folder, so no test sees another's settings or log, and puts the

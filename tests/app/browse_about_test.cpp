@@ -12,11 +12,11 @@
 #include <QTreeWidget>
 #include <functional>
 
-#include "AboutDlg.h"
-#include "ShelTree.h"
-#include "TreeSelect.h"
-#include "WebBrowser2.h"
-#include "camera_rig.h"
+#include "about/AboutDlg.h"
+#include "shell/ShelTree.h"
+#include "shell/TreeSelect.h"
+#include "about/WebBrowser2.h"
+#include "tests/app/camera_rig.h"
 
 namespace {
 

@@ -18,13 +18,13 @@
 #include <memory>
 #include <vector>
 
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "app_fixture.h"
-#include "camsim.h"
-#include "eph.h"
-#include "registers.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "tests/app/app_fixture.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
+#include "camera/registers.h"
 
 // A whole file's bytes; empty when it cannot be read.
 inline QByteArray FileBytes(const QString& path) {

@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "CameraWorker.h"
-#include "IntervalClock.h"
-#include "MessageBoxes.h"
-#include "ProgressWindow.h"
-#include "ThreadRule.h"
-#include "activity_log.h"
-#include "camera_ops.h"
+#include "app/CameraWorker.h"
+#include "app/IntervalClock.h"
+#include "app/MessageBoxes.h"
+#include "app/ProgressWindow.h"
+#include "app/ThreadRule.h"
+#include "log/activity_log.h"
+#include "camera/camera_ops.h"
 
 using namespace std::chrono_literals;
 

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "camera_rig.h"
+#include "tests/app/camera_rig.h"
 
 using namespace std::chrono_literals;
 

@@ -14,9 +14,9 @@
 #include <chrono>
 #include <string>
 
-#include "demo/Demo.h"
-#include "camera_ops.h"
-#include "camera_rig.h"
+#include "app/demo/Demo.h"
+#include "camera/camera_ops.h"
+#include "tests/app/camera_rig.h"
 
 using namespace std::chrono_literals;
 

@@ -20,8 +20,8 @@
 #include <iterator>
 #include <string>
 
-#include "camera_rig.h"
-#include "download.h"
+#include "tests/app/camera_rig.h"
+#include "camera/download.h"
 
 using namespace std::chrono_literals;
 

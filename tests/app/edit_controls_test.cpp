@@ -3,7 +3,7 @@
 #include <QTest>
 #include <limits>
 
-#include "EditControls.h"
+#include "app/EditControls.h"
 
 class EditControlsTest : public QObject {
     Q_OBJECT

@@ -19,16 +19,16 @@
 #include <memory>
 #include <thread>
 
-#include "EditControls.h"
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "TulkState.h"
-#include "activity_log.h"
-#include "app_fixture.h"
-#include "camera_ops.h"
-#include "camsim.h"
-#include "eph.h"
-#include "registers.h"
+#include "app/EditControls.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "app/TulkState.h"
+#include "log/activity_log.h"
+#include "tests/app/app_fixture.h"
+#include "camera/camera_ops.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
+#include "camera/registers.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <QTest>
 #include <string>
 
-#include "SplashWindow.h"
-#include "camera_rig.h"
+#include "app/SplashWindow.h"
+#include "tests/app/camera_rig.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <set>
 
-#include "ProgressWindow.h"
-#include "camera_rig.h"
+#include "app/ProgressWindow.h"
+#include "tests/app/camera_rig.h"
 
 namespace {
 

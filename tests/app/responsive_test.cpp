@@ -21,9 +21,9 @@
 #include <chrono>
 #include <functional>
 
-#include "ProgressWindow.h"
-#include "camera_rig.h"
-#include "platform/file_size_limit.h"
+#include "app/ProgressWindow.h"
+#include "tests/app/camera_rig.h"
+#include "tests/app/platform/file_size_limit.h"
 
 using namespace std::chrono_literals;
 

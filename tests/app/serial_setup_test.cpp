@@ -11,13 +11,13 @@
 #include <functional>
 #include <memory>
 
-#include "SerialSetup.h"
-#include "Settings.h"
-#include "TulkDlg.h"
-#include "app_fixture.h"
-#include "camsim.h"
-#include "eph.h"
-#include "platform/serial_devices.h"
+#include "app/SerialSetup.h"
+#include "app/Settings.h"
+#include "app/TulkDlg.h"
+#include "tests/app/app_fixture.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
+#include "app/platform/serial_devices.h"
 
 namespace {
 

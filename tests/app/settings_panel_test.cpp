@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "camera_rig.h"
+#include "tests/app/camera_rig.h"
 
 namespace {
 

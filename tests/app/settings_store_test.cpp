@@ -12,11 +12,11 @@
 #include <limits>
 #include <thread>
 
-#include "Settings.h"
-#include "activity_log.h"
-#include "app_fixture.h"
-#include "platform/other_user.h"
-#include "platform/settings_file.h"
+#include "app/Settings.h"
+#include "log/activity_log.h"
+#include "tests/app/app_fixture.h"
+#include "tests/app/platform/other_user.h"
+#include "app/platform/settings_file.h"
 
 namespace {
 

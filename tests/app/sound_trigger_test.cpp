@@ -17,10 +17,10 @@
 #include <string>
 #include <thread>
 
-#include "SoundTrigger.h"
-#include "camera_rig.h"
-#include "platform/debug_output.h"
-#include "tone.h"
+#include "app/SoundTrigger.h"
+#include "tests/app/camera_rig.h"
+#include "log/platform/debug_output.h"
+#include "tests/sound/tone.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
-#include "MessageBoxes.h"
-#include "ThreadRule.h"
-#include "camera_ops.h"
+#include "app/MessageBoxes.h"
+#include "app/ThreadRule.h"
+#include "camera/camera_ops.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <functional>
 #include <memory>
 
-#include "camera_rig.h"
+#include "tests/app/camera_rig.h"
 
 using namespace std::chrono_literals;
 

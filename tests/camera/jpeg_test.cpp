@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "download.h"
+#include "camera/download.h"
 
 namespace {
 

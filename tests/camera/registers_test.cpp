@@ -1,4 +1,4 @@
-#include "registers.h"
+#include "camera/registers.h"
 
 #include <gtest/gtest.h>
 

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "Settings.h"
-#include "camsim.h"
-#include "platform/child_process.h"
-#include "registers.h"
+#include "app/Settings.h"
+#include "sim/camsim.h"
+#include "tests/cli/platform/child_process.h"
+#include "camera/registers.h"
 
 namespace fs = std::filesystem;
 

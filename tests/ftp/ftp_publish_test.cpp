@@ -19,9 +19,9 @@
 #include <functional>
 #include <string>
 
-#include "FtpDlg.h"
-#include "FtpUpload.h"
-#include "camera_rig.h"
+#include "ftp/FtpDlg.h"
+#include "ftp/FtpUpload.h"
+#include "tests/app/camera_rig.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "download.h"
+#include "camera/download.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A copy of exactly the input's size, so that ASan sees any read past it.

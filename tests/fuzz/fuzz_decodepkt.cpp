@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "eph_frame.h"
+#include "link/eph_frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A copy of exactly the size: reading past it is an overflow ASan sees.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "download.h"
-#include "platform/file_writer.h"
+#include "camera/download.h"
+#include "camera/platform/file_writer.h"
 
 namespace fs = std::filesystem;
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <thread>
 
-#include "activity_log.h"
-#include "link_fixture.h"
+#include "log/activity_log.h"
+#include "tests/link/link_fixture.h"
 
 namespace {
 

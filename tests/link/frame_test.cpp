@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "eph.h"
-#include "eph_frame.h"
+#include "link/eph.h"
+#include "link/eph_frame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "link_fixture.h"
+#include "tests/link/link_fixture.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "camsim.h"
-#include "eph.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
 
 struct Report {
     int code;

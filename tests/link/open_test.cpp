@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "activity_log.h"
-#include "camsim.h"
-#include "eph.h"
-#include "platform/debug_output.h"
+#include "log/activity_log.h"
+#include "sim/camsim.h"
+#include "link/eph.h"
+#include "log/platform/debug_output.h"
 
 namespace fs = std::filesystem;
 using camsim::Bytes;

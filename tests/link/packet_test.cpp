@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "link_fixture.h"
+#include "tests/link/link_fixture.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "eph.h"
-#include "platform/debug_output.h"
-#include "platform/last_error.h"
+#include "link/eph.h"
+#include "log/platform/debug_output.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "activity_log.h"
+#include "log/activity_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/debug_output.h"
-#include "platform/last_error.h"
+#include "log/platform/debug_output.h"
+#include "log/platform/last_error.h"
 
 namespace fs = std::filesystem;
 

@@ -8,9 +8,9 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "FileName.h"
-#include "ShelTree.h"
-#include "TreeSelect.h"
+#include "shell/FileName.h"
+#include "shell/ShelTree.h"
+#include "shell/TreeSelect.h"
 
 namespace {
 

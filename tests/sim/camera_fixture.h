@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "camsim.h"
-#include "host_port.h"
+#include "sim/camsim.h"
+#include "tests/sim/host_port.h"
 
 namespace simtest {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "host_port.h"
-#include "host_socket.h"
+#include "tests/sim/host_port.h"
+#include "tests/sim/host_socket.h"
 
 extern char** environ;
 

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <thread>
 
-#include "camera_fixture.h"
+#include "tests/sim/camera_fixture.h"
 
 namespace simtest {
 namespace {

@@ -1,5 +1,5 @@
 // Misbehaviour on request: every fault the link's error paths are tested with.
-#include "camera_fixture.h"
+#include "tests/sim/camera_fixture.h"
 
 namespace simtest {
 namespace {

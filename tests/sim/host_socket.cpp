@@ -1,4 +1,4 @@
-#include "host_socket.h"
+#include "tests/sim/host_socket.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "host_port.h"
+#include "tests/sim/host_port.h"
 
 namespace simtest {
 

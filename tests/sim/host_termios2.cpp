@@ -1,7 +1,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include "host_port.h"
+#include "tests/sim/host_port.h"
 
 namespace simtest {
 

@@ -1,4 +1,4 @@
-#include "jpeg_decode.h"
+#include "tests/sim/jpeg_decode.h"
 
 #include <csetjmp>
 #include <cstdio>

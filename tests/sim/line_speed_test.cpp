@@ -3,7 +3,7 @@
 // sign-off and a quiet line. Also pacing at the line's real rate.
 #include <thread>
 
-#include "camera_fixture.h"
+#include "tests/sim/camera_fixture.h"
 
 namespace simtest {
 namespace {

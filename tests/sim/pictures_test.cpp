@@ -11,9 +11,9 @@
 #include <fstream>
 #include <functional>
 
-#include "camsim.h"
-#include "host_socket.h"
-#include "jpeg_decode.h"
+#include "sim/camsim.h"
+#include "tests/sim/host_socket.h"
+#include "tests/sim/jpeg_decode.h"
 
 namespace simtest {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "camera_fixture.h"
-#include "host_socket.h"
+#include "tests/sim/camera_fixture.h"
+#include "tests/sim/host_socket.h"
 
 namespace simtest {
 namespace {

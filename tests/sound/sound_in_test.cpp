@@ -16,9 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "SoundIn.h"
-#include "platform/debug_output.h"
-#include "tone.h"
+#include "sound/SoundIn.h"
+#include "log/platform/debug_output.h"
+#include "tests/sound/tone.h"
 
 using namespace std::chrono_literals;
 

@@ -1,4 +1,4 @@
-#include "file_size_limit.h"
+#include "tests/app/platform/file_size_limit.h"
 
 #include <sys/resource.h>
 

@@ -1,4 +1,4 @@
-#include "other_user.h"
+#include "tests/app/platform/other_user.h"
 
 #include <grp.h>
 #include <sys/wait.h>

@@ -1,4 +1,4 @@
-#include "platform/child_process.h"
+#include "tests/cli/platform/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

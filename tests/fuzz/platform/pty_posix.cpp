@@ -1,4 +1,4 @@
-#include "pty.h"
+#include "tests/fuzz/platform/pty.h"
 
 #include <fcntl.h>
 #include <pty.h>

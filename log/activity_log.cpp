@@ -1,6 +1,4 @@
-#include "activity_log.h"
-
-#include <sys/stat.h>
+#include "log/activity_log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +7,9 @@
 #include <ctime>
 #include <mutex>
 
-#include "platform/debug_output.h"
-#include "platform/last_error.h"
+#include "log/platform/debug_output.h"
+#include "log/platform/last_error.h"
+#include "log/platform/private_folder.h"
 
 thread_local char g_szErrorText[kErrorTextSize] = "No Error";
 
@@ -23,21 +22,10 @@ bool g_closeRegistered = false;
 std::mutex g_boxMutex;
 MessageBoxHook g_boxHook;
 
-void makeFolders(const std::string& dir) {
-    for (std::size_t at = 1; at <= dir.size(); ++at) {
-        if (at == dir.size() || dir[at] == '/') {
-            const std::string part = dir.substr(0, at);
-            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                return;
-            }
-        }
-    }
-}
-
 // Called with g_logMutex held.
 void openLog() {
     const std::string path = LogFilePath();
-    makeFolders(path.substr(0, path.rfind('/')));
+    make_private_folders(path.substr(0, path.rfind('/')));
     g_logStream = std::fopen(path.c_str(), "a+");
     if (!g_logStream) {
         return;

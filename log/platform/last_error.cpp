@@ -1,4 +1,4 @@
-#include "platform/last_error.h"
+#include "log/platform/last_error.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "platform/debug_output.h"
+#include "log/platform/debug_output.h"
 
 #include <atomic>
 #include <cstdio>
