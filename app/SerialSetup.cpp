@@ -6,8 +6,8 @@
 
 #include "app/Settings.h"
 #include "app/WidgetTools.h"
-#include "link/eph.h"
 #include "app/platform/serial_devices.h"
+#include "link/eph.h"
 #include "ui_SerialSetup.h"
 
 namespace {

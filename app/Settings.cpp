@@ -12,8 +12,8 @@
 #include <limits>
 #include <mutex>
 
-#include "log/activity_log.h"
 #include "app/platform/settings_file.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
+#include "log/activity_log.h"
 
 namespace {
 

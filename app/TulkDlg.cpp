@@ -32,13 +32,13 @@
 #include "app/SoundTrigger.h"
 #include "app/SplashWindow.h"
 #include "app/ThreadRule.h"
-#include "shell/TreeSelect.h"
 #include "app/TulkState.h"
 #include "app/WidgetTools.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "link/eph.h"
 #include "link/platform/give_up.h"
+#include "log/activity_log.h"
+#include "shell/TreeSelect.h"
 #include "ui_TulkDlg.h"
 
 namespace {

@@ -21,8 +21,8 @@
 
 #include "app/CameraWorker.h"
 #include "app/EditControls.h"
-#include "ftp/FtpWorker.h"
 #include "app/IntervalClock.h"
+#include "ftp/FtpWorker.h"
 #include "sound/SoundIn.h"
 
 class CProgressWindow;

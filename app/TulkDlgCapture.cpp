@@ -14,11 +14,11 @@
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/download.h"
-#include "link/eph.h"
 #include "camera/picture_steps.h"
+#include "link/eph.h"
+#include "log/activity_log.h"
 #include "log/platform/debug_output.h"
 
 namespace {

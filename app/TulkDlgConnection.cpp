@@ -19,11 +19,11 @@
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
-#include "link/eph.h"
-#include "log/platform/last_error.h"
 #include "camera/transfer_progress.h"
+#include "link/eph.h"
+#include "log/activity_log.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/download.h"
 #include "camera/picture_steps.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "ftp/FtpDlg.h"
-#include "ftp/FtpUpload.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
+#include "ftp/FtpDlg.h"
+#include "ftp/FtpUpload.h"
 
 void CTulkDlg::OnFtpSettings() {
     CFtpDlg dialog(this);

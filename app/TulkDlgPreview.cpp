@@ -15,8 +15,8 @@
 #include "app/SplashWindow.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
+#include "log/activity_log.h"
 #include "log/platform/debug_output.h"
 
 namespace {

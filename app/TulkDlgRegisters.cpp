@@ -15,11 +15,11 @@
 #include "app/ProgressWindow.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/link_buffer.h"
 #include "camera/registers.h"
 #include "link/usb/usb_transport.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "link/eph.h"
+#include "log/activity_log.h"
 
 namespace {
 

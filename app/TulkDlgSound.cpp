@@ -10,12 +10,12 @@
 #include <cstring>
 #include <thread>
 
-#include "sound/Buffer.h"
 #include "app/SoundTrigger.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
 #include "log/activity_log.h"
 #include "log/platform/debug_output.h"
+#include "sound/Buffer.h"
 
 std::atomic<std::int16_t> g_nSoundPeak{0};
 std::atomic<std::int16_t> g_nSoundThreshold{32767};

@@ -23,11 +23,11 @@
 #include "app/ProgressWindow.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
-#include "link/eph.h"
-#include "log/platform/debug_output.h"
 #include "camera/transfer_progress.h"
+#include "link/eph.h"
+#include "log/activity_log.h"
+#include "log/platform/debug_output.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "camera/camera_ops.h"
-#include "sim/camsim.h"
 #include "camera/download.h"
 #include "camera/registers.h"
+#include "sim/camsim.h"
 
 namespace {
 

@@ -38,9 +38,9 @@
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
 #include "bench/bench_util.h"
-#include "sim/camsim.h"
-#include "link/eph.h"
 #include "camera/registers.h"
+#include "link/eph.h"
+#include "sim/camsim.h"
 
 extern char** environ;
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "log/activity_log.h"
 #include "camera/link_buffer.h"
 #include "camera/platform/file_writer.h"
 #include "camera/registers.h"
 #include "camera/transfer_progress.h"
+#include "log/activity_log.h"
 
 eph_iob* g_iob = nullptr;
 

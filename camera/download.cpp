@@ -11,14 +11,14 @@
 #include <mutex>
 #include <string>
 
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/link_buffer.h"
-#include "log/platform/debug_output.h"
 #include "camera/platform/file_writer.h"
-#include "log/platform/last_error.h"
 #include "camera/registers.h"
 #include "camera/transfer_progress.h"
+#include "log/activity_log.h"
+#include "log/platform/debug_output.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/picture_steps.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "link/eph.h"
 #include "camera/registers.h"
+#include "link/eph.h"
 
 struct PanelSetting {
     enum Kind {

@@ -6,12 +6,12 @@
 #include <mutex>
 #include <system_error>
 
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/download.h"
 #include "camera/link_buffer.h"
-#include "log/platform/debug_output.h"
 #include "camera/registers.h"
+#include "log/activity_log.h"
+#include "log/platform/debug_output.h"
 
 namespace {
 

@@ -10,19 +10,19 @@
 #include <system_error>
 #include <vector>
 
-#include "ftp/FtpUpload.h"
 #include "app/Settings.h"
-#include "cli/TerminalProgress.h"
-#include "log/activity_log.h"
-#include "camera/camera_ops.h"
 #include "app/demo/Demo.h"
+#include "camera/camera_ops.h"
 #include "camera/download.h"
 #include "camera/panel_settings.h"
 #include "camera/picture_steps.h"
-#include "link/platform/give_up.h"
-#include "cli/platform/process.h"
 #include "camera/registers.h"
 #include "camera/transfer_progress.h"
+#include "cli/TerminalProgress.h"
+#include "cli/platform/process.h"
+#include "ftp/FtpUpload.h"
+#include "link/platform/give_up.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "ftp/InternetSession.h"
 #include "app/Settings.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
+#include "ftp/InternetSession.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "link/eph.h"
 #include "link/eph_transport.h"
+#include "link/usb/usb_transport.h"
 #include "log/platform/debug_output.h"
 #include "log/platform/last_error.h"
-#include "link/usb/usb_transport.h"
 
 int eph_readtimed(eph_iob* iob, unsigned char* buffer, int count, long timeout_us, int* got_data) {
     if (count <= 0) {

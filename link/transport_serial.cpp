@@ -9,8 +9,8 @@
 #include "link/eph.h"
 #include "link/eph_frame.h"
 #include "link/eph_transport.h"
-#include "log/platform/last_error.h"
 #include "link/platform/serial_port.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "sim/camsim.h"
 #include "camera/registers.h"
+#include "sim/camsim.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "link/platform/give_up.h"
-#include "log/platform/last_error.h"
 #include "link/platform/serial_speed_linux.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

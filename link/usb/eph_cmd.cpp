@@ -2,10 +2,10 @@
 #include <cstring>
 #include <vector>
 
-#include "log/activity_log.h"
 #include "link/eph.h"
 #include "link/eph_transport.h"
 #include "link/usb/usb_transport.h"
+#include "log/activity_log.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "log/activity_log.h"
 #include "link/eph.h"
 #include "link/eph_transport.h"
-#include "log/platform/debug_output.h"
 #include "link/usb/usb_transport.h"
+#include "log/activity_log.h"
+#include "log/platform/debug_output.h"
 
 std::atomic<int> g_bFolders{0};
 

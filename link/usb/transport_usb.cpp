@@ -6,8 +6,8 @@
 #include "link/eph.h"
 #include "link/eph_frame.h"
 #include "link/eph_transport.h"
-#include "log/platform/last_error.h"
 #include "link/usb/usb_transport.h"
+#include "log/platform/last_error.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <string>
 
-#include "sound/MessageQueue.h"
 #include "log/platform/debug_output.h"
+#include "sound/MessageQueue.h"
 #include "sound/platform/wave_in.h"
 
 struct WaveInDevice {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 
 #include "app/TulkState.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "link/eph.h"
+#include "log/activity_log.h"
 
 FreshHome::FreshHome() {
     for (const char* sub : {"/config", "/state", "/runtime"}) {

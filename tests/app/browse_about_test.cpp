@@ -13,9 +13,9 @@
 #include <functional>
 
 #include "about/AboutDlg.h"
+#include "about/WebBrowser2.h"
 #include "shell/ShelTree.h"
 #include "shell/TreeSelect.h"
-#include "about/WebBrowser2.h"
 #include "tests/app/camera_rig.h"
 
 namespace {

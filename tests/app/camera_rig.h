@@ -21,10 +21,10 @@
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "tests/app/app_fixture.h"
-#include "sim/camsim.h"
-#include "link/eph.h"
 #include "camera/registers.h"
+#include "link/eph.h"
+#include "sim/camsim.h"
+#include "tests/app/app_fixture.h"
 
 // A whole file's bytes; empty when it cannot be read.
 inline QByteArray FileBytes(const QString& path) {

@@ -22,8 +22,8 @@
 #include "app/MessageBoxes.h"
 #include "app/ProgressWindow.h"
 #include "app/ThreadRule.h"
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
+#include "log/activity_log.h"
 
 using namespace std::chrono_literals;
 

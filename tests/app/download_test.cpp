@@ -20,8 +20,8 @@
 #include <iterator>
 #include <string>
 
-#include "tests/app/camera_rig.h"
 #include "camera/download.h"
+#include "tests/app/camera_rig.h"
 
 using namespace std::chrono_literals;
 

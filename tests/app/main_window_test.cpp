@@ -23,12 +23,12 @@
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
 #include "app/TulkState.h"
-#include "log/activity_log.h"
-#include "tests/app/app_fixture.h"
 #include "camera/camera_ops.h"
-#include "sim/camsim.h"
-#include "link/eph.h"
 #include "camera/registers.h"
+#include "link/eph.h"
+#include "log/activity_log.h"
+#include "sim/camsim.h"
+#include "tests/app/app_fixture.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include "app/SerialSetup.h"
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
-#include "tests/app/app_fixture.h"
-#include "sim/camsim.h"
-#include "link/eph.h"
 #include "app/platform/serial_devices.h"
+#include "link/eph.h"
+#include "sim/camsim.h"
+#include "tests/app/app_fixture.h"
 
 namespace {
 

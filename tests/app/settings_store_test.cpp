@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "app/Settings.h"
+#include "app/platform/settings_file.h"
 #include "log/activity_log.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/platform/other_user.h"
-#include "app/platform/settings_file.h"
 
 namespace {
 

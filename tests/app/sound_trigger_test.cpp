@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "app/SoundTrigger.h"
-#include "tests/app/camera_rig.h"
 #include "log/platform/debug_output.h"
+#include "tests/app/camera_rig.h"
 #include "tests/sound/tone.h"
 
 namespace {

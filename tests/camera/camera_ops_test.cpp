@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
-#include "sim/camsim.h"
 #include "camera/download.h"
 #include "camera/registers.h"
+#include "log/activity_log.h"
+#include "sim/camsim.h"
 
 namespace fs = std::filesystem;
 using camsim::Bytes;

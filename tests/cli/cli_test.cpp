@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/Settings.h"
+#include "camera/registers.h"
 #include "sim/camsim.h"
 #include "tests/cli/platform/child_process.h"
-#include "camera/registers.h"
 
 namespace fs = std::filesystem;
 

@@ -8,13 +8,13 @@
 #include <filesystem>
 #include <string>
 
-#include "log/activity_log.h"
 #include "camera/camera_ops.h"
 #include "camera/download.h"
+#include "camera/registers.h"
 #include "link/eph.h"
 #include "link/platform/give_up.h"
+#include "log/activity_log.h"
 #include "tests/fuzz/platform/pty.h"
-#include "camera/registers.h"
 
 namespace fs = std::filesystem;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/camsim.h"
 #include "link/eph.h"
+#include "sim/camsim.h"
 
 struct Report {
     int code;

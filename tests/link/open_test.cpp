@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "log/activity_log.h"
-#include "sim/camsim.h"
 #include "link/eph.h"
+#include "log/activity_log.h"
 #include "log/platform/debug_output.h"
+#include "sim/camsim.h"
 
 namespace fs = std::filesystem;
 using camsim::Bytes;

@@ -1,7 +1,7 @@
 // A camera that keeps its pictures in folders, through registers 83, 84 and
 // 10, and the one-line tree syntax of tulk-camsim.
-#include "tests/sim/camera_fixture.h"
 #include "sim/folder_spec.h"
+#include "tests/sim/camera_fixture.h"
 
 namespace simtest {
 namespace {

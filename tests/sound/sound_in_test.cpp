@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "sound/SoundIn.h"
 #include "log/platform/debug_output.h"
+#include "sound/SoundIn.h"
 #include "tests/sound/tone.h"
 
 using namespace std::chrono_literals;
