@@ -101,15 +101,19 @@ bool CameraTimeToLocal(unsigned long stamp, long long* when) {
     return true;
 }
 
-int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath,
-                    std::string* saved) {
-    std::lock_guard lock(LinkLock());
-    const auto started = std::chrono::steady_clock::now();
+namespace {
 
-    LinkBuffer summary(iob, kSummarySize);
-    if (!summary.data) {
-        return fail(__LINE__, "failed");
-    }
+// What the camera says of a picture before it is sent: its length, the
+// length with its thumbnail (the transfer), and its time stamp (0 when the
+// summary does not give one; all bits set means unknown).
+struct PictureLengths {
+    long picture = 0;
+    long transfer = 0;
+    std::uint32_t stamp = 0;
+};
+
+// The picture's and the thumbnail's lengths. 0 or -1 (logged).
+int ReadLengths(eph_iob* iob, int number, PictureLengths* lengths) {
     if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
         return fail(__LINE__, "current frame");
     }
@@ -129,10 +133,15 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
     if (eph_getint(iob, C990_LENGTHTHUMB, &thumbLength) != 0) {
         return fail(__LINE__, "length thumb");
     }
-    const long transfer = static_cast<long>(thumbLength) + picture;
+    lengths->picture = picture;
+    lengths->transfer = static_cast<long>(thumbLength) + picture;
+    return 0;
+}
 
-    // The camera's time stamp is 32 bits; all bits set means unknown.
-    std::uint32_t stamp = 0;
+// The time stamp from the picture summary, taken only when the summary's
+// length agrees with the picture's (which it gives when the camera gave
+// none). -1 when the picture cannot be selected.
+int StampFromSummary(eph_iob* iob, int number, LinkBuffer& summary, PictureLengths* lengths) {
     if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
         return -1;
     }
@@ -140,82 +149,94 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
     std::memset(summary.data, 0, kSummarySize);
     if (eph_getvar(iob, C990_PICSUMMARY, &summary.data, &summaryLength) == 0) {
         const long s = summary.data[0] | (summary.data[1] << 8) | (summary.data[2] << 16);
-        if (s != 0 && picture == 0) {
+        if (s != 0 && lengths->picture == 0) {
             debugf(
                 "uh-oh, size of frame in reg12 (%ld) is zero, will use size field from picture "
                 "summary register (%ld)!\n",
-                picture, s);
-            picture = s;
+                lengths->picture, s);
+            lengths->picture = s;
         }
-        if (picture == s) {
-            stamp = summary.data[20] | (summary.data[21] << 8) | (summary.data[22] << 16) |
-                    (static_cast<std::uint32_t>(summary.data[23]) << 24);
+        if (lengths->picture == s) {
+            lengths->stamp = summary.data[20] | (summary.data[21] << 8) | (summary.data[22] << 16) |
+                             (static_cast<std::uint32_t>(summary.data[23]) << 24);
         } else {
             debugf(
                 "uh-oh, size of frame in reg12 (%ld) does not match size field from picture "
                 "summary register (%ld), ignore summary data!\n",
-                picture, s);
+                lengths->picture, s);
         }
     }
     tzset();
-    debugf("got timestamp from reg47: %lu , %s\n", static_cast<unsigned long>(stamp),
-           ctimeText(static_cast<std::time_t>(stamp)).c_str());
+    debugf("got timestamp from reg47: %lu , %s\n", static_cast<unsigned long>(lengths->stamp),
+           ctimeText(static_cast<std::time_t>(lengths->stamp)).c_str());
+    return 0;
+}
 
-    // The lengths are the camera's word only: the buffer starts at most
-    // this large and grows with what arrives.
+// The first buffer of a transfer: the lengths are the camera's word only,
+// so it starts at most this large and grows with what arrives.
+long FirstBufferSize(long transfer) {
     constexpr long kLargestFirstBuffer = 1L << 20;
     const long size =
         DownloadBufferSize(transfer < kLargestFirstBuffer ? transfer : kLargestFirstBuffer);
-    LinkBuffer data(iob, size > 0 ? size : 2048);
-    if (!data.data) {
-        std::snprintf(g_szErrorText, kErrorTextSize, "Not enough memory for %lu",
-                      static_cast<unsigned long>(size));
-        return fail(__LINE__, g_szErrorText);
-    }
+    return size > 0 ? size : 2048;
+}
+
+// The picture's bytes into data; *received gets how many came. 0, or -1
+// (logged) when the transfer failed or ended before the picture's announced
+// length: nothing of such a transfer is saved.
+int TransferPicture(eph_iob* iob, const char* path, int number, const PictureLengths& lengths,
+                    LinkBuffer& data, long* received) {
     if (eph_setint(iob, C990_CURRENTFRAME, number) != 0) {
         return fail(__LINE__, "CURRENTFRAME");
     }
-    long received = size > 0 ? size : 2048;
-    CurrentTransfer().Begin(path, transfer);
-    if (eph_getvar(iob, C990_FRAMEDATA, &data.data, &received) != 0) {
+    *received = FirstBufferSize(lengths.transfer);
+    CurrentTransfer().Begin(path, lengths.transfer);
+    if (eph_getvar(iob, C990_FRAMEDATA, &data.data, received) != 0) {
         return fail(__LINE__, "Read");
     }
-    // A transfer that ends before the picture's announced length is not the
-    // picture: nothing of it is saved.
-    if (received < picture) {
-        std::snprintf(g_szErrorText, kErrorTextSize, "Read %ld of %ld bytes", received, picture);
+    if (*received < lengths.picture) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "Read %ld of %ld bytes", *received,
+                      lengths.picture);
         return fail(__LINE__, g_szErrorText);
     }
+    return 0;
+}
 
-    if (stamp == 0) {
-        // Only the bytes that came: the rest of the buffer is whatever the
-        // allocator left there.
-        const unsigned char* segment = data.data;
-        long segmentLength = received;
-        stamp = 0xFFFFFFFFu;
-        if (FindJpegApp12(&segment, &segmentLength) == 0) {
-            const char* value =
-                FindKeyValue("TimeDate", reinterpret_cast<const char*>(segment), segmentLength);
-            unsigned long parsed = 0;
-            // The value may run to the end of the segment: copy it out first.
-            if (value) {
-                const long offset = value - reinterpret_cast<const char*>(segment);
-                std::string text(value, static_cast<std::size_t>(segmentLength - offset));
-                if (std::sscanf(text.c_str(), "%lu", &parsed) == 1) {
-                    stamp = static_cast<std::uint32_t>(parsed);
-                }
+// The time stamp from the picture's APP12 "TimeDate" value; all bits set
+// when it has none. Only the bytes that came are looked at: the rest of the
+// buffer is whatever the allocator left there.
+std::uint32_t StampFromApp12(const unsigned char* bytes, long received) {
+    const unsigned char* segment = bytes;
+    long segmentLength = received;
+    std::uint32_t stamp = 0xFFFFFFFFu;
+    if (FindJpegApp12(&segment, &segmentLength) == 0) {
+        const char* value =
+            FindKeyValue("TimeDate", reinterpret_cast<const char*>(segment), segmentLength);
+        unsigned long parsed = 0;
+        // The value may run to the end of the segment: copy it out first.
+        if (value) {
+            const long offset = value - reinterpret_cast<const char*>(segment);
+            std::string text(value, static_cast<std::size_t>(segmentLength - offset));
+            if (std::sscanf(text.c_str(), "%lu", &parsed) == 1) {
+                stamp = static_cast<std::uint32_t>(parsed);
             }
         }
-        debugf("got timestamp from file: %lu\n", static_cast<unsigned long>(stamp));
     }
-    debugf("taken %s\n", ctimeText(static_cast<std::time_t>(stamp)).c_str());
+    debugf("got timestamp from file: %lu\n", static_cast<unsigned long>(stamp));
+    return stamp;
+}
 
+// Writes the picture whole under path (or the next free name, or the
+// fallback), dates it with the stamp and logs it. 0 or -1 (the user is told).
+int SavePicture(const char* path, const char* fallbackPath, const unsigned char* bytes,
+                long received, std::uint32_t stamp, std::chrono::steady_clock::time_point started,
+                std::string* saved) {
     FileWriter file(path);
     if (!file.open()) {
         ReportSaveFailure(__LINE__, path, sys_lasterror());
         return -1;
     }
-    if (!file.write(data.data, received)) {
+    if (!file.write(bytes, received)) {
         const int error = sys_lasterror();
         file.discard();
         ReportSaveFailure(__LINE__, path, error);
@@ -248,6 +269,39 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
         *saved = file.path();
     }
     return 0;
+}
+
+}  // namespace
+
+int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath,
+                    std::string* saved) {
+    std::lock_guard lock(LinkLock());
+    const auto started = std::chrono::steady_clock::now();
+
+    LinkBuffer summary(iob, kSummarySize);
+    if (!summary.data) {
+        return fail(__LINE__, "failed");
+    }
+    PictureLengths lengths;
+    if (ReadLengths(iob, number, &lengths) != 0 ||
+        StampFromSummary(iob, number, summary, &lengths) != 0) {
+        return -1;
+    }
+    const long size = FirstBufferSize(lengths.transfer);
+    LinkBuffer data(iob, size);
+    if (!data.data) {
+        std::snprintf(g_szErrorText, kErrorTextSize, "Not enough memory for %lu",
+                      static_cast<unsigned long>(size));
+        return fail(__LINE__, g_szErrorText);
+    }
+    long received = 0;
+    if (TransferPicture(iob, path, number, lengths, data, &received) != 0) {
+        return -1;
+    }
+    const std::uint32_t stamp =
+        lengths.stamp != 0 ? lengths.stamp : StampFromApp12(data.data, received);
+    debugf("taken %s\n", ctimeText(static_cast<std::time_t>(stamp)).c_str());
+    return SavePicture(path, fallbackPath, data.data, received, stamp, started, saved);
 }
 
 std::string PlainPictureName(const unsigned char* bytes, long length) {
