@@ -24,12 +24,9 @@ protected:
     // Reports since the start of the test (or the last clearReports). The
     // fixture fails a test that leaves a report unclaimed: reports() claims
     // every report so far and reported() those it finds. clearReports()
-    // starts afresh, failing on those still unclaimed; ignoreReports()
-    // drops them unseen (a set-up step whose reports are not the test's
-    // business).
+    // starts afresh, failing on those still unclaimed.
     static std::vector<Report> reports();
     static void clearReports();
-    static void ignoreReports();
     static void failUnclaimedReports();
     // True when a report with this code and message was made.
     static bool reported(int code, const std::string& text);
