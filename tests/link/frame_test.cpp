@@ -36,9 +36,8 @@ Bytes Appended(Bytes bytes, unsigned char value) {
     return bytes;
 }
 
-Bytes Cut(Bytes bytes, std::size_t n) {
-    bytes.resize(bytes.size() - n);
-    return bytes;
+Bytes Cut(const Bytes& bytes, std::size_t n) {
+    return Bytes(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>(n));
 }
 
 const Bytes kAbc{'a', 'b', 'c'};
