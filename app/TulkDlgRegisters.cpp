@@ -4,12 +4,10 @@
 // the activity log only; the calibrations walk the user through their
 // questions in message boxes, each camera step on the camera thread.
 #include <QMessageBox>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "app/MessageBoxes.h"
 #include "app/ProgressWindow.h"
@@ -18,6 +16,7 @@
 #include "camera/camera_ops.h"
 #include "camera/link_buffer.h"
 #include "camera/registers.h"
+#include "link/eph.h"
 #include "link/usb/usb_transport.h"
 #include "log/activity_log.h"
 
@@ -25,8 +24,9 @@ namespace {
 
 constexpr int kLastDumpedRegister = 93;
 
+// The link's own pause: it sleeps without occupying a processor.
 void Pause(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    eph_usleep(milliseconds * 1000L);
 }
 
 std::int32_t DumpInteger(int reg, bool unclassified) {
