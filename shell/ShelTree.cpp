@@ -61,9 +61,14 @@ void CShellTree::PopulateFromDesktop() {
 }
 
 int CShellTree::CompareShellItems(const QString& name1, const QString& name2) {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
+    // Made once: a sort of a large folder compares many thousand times, and
+    // a collator is costly to set up. The chooser runs on the window thread.
+    static const QCollator collator = [] {
+        QCollator c;
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        c.setNumericMode(true);
+        return c;
+    }();
     const int order = collator.compare(name1, name2);
     return order != 0 ? order : QString::compare(name1, name2);
 }
