@@ -46,6 +46,8 @@ int fail(int line, const char* text) {
     return -1;
 }
 
+thread_local bool t_bLastDownloadChecked = false;
+
 std::mutex g_saveFailureMutex;
 // The last save failure the user was told of since the work began.
 std::string g_saveFailureTold;
@@ -72,6 +74,10 @@ void ReportSaveFailure(int line, const std::string& path, int error) {
 }
 
 }  // namespace
+
+bool LastDownloadChecked() {
+    return t_bLastDownloadChecked;
+}
 
 void ForgetSaveFailures() {
     std::lock_guard lock(g_saveFailureMutex);
@@ -277,6 +283,8 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
                     std::string* saved) {
     std::lock_guard lock(LinkLock());
     const auto started = std::chrono::steady_clock::now();
+    t_bLastDownloadChecked = false;
+    iob->doubtful = 0;
 
     LinkBuffer summary(iob, kSummarySize);
     if (!summary.data) {
@@ -301,7 +309,16 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
     const std::uint32_t stamp =
         lengths.stamp != 0 ? lengths.stamp : StampFromApp12(data.data, received);
     debugf("taken %s\n", ctimeText(static_cast<std::time_t>(stamp)).c_str());
-    return SavePicture(path, fallbackPath, data.data, received, stamp, started, saved);
+    const bool checked = iob->doubtful == 0;
+    if (!checked) {
+        WriteLog("camera_ops", __LINE__,
+                 "transfer doubtful: a packet's length or checksum did not hold");
+    }
+    if (SavePicture(path, fallbackPath, data.data, received, stamp, started, saved) != 0) {
+        return -1;
+    }
+    t_bLastDownloadChecked = checked;
+    return 0;
 }
 
 std::string PlainPictureName(const unsigned char* bytes, long length) {

@@ -18,6 +18,12 @@
 int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fallbackPath = nullptr,
                     std::string* saved = nullptr);
 
+// Whether the last picture DownloadPicture saved on this thread came whole
+// and checked: every announced byte arrived and every packet's length and
+// checksum held (a packet taken on a byte-identical repeat does not count).
+// Only such a picture may be erased from the camera.
+bool LastDownloadChecked();
+
 // Starts a new piece of work (a Get All Files, a Get Last, a time lapse):
 // its first picture that cannot be written is told to the user again.
 void ForgetSaveFailures();

@@ -37,6 +37,115 @@ bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode) {
     return taken;
 }
 
+namespace {
+
+// The action sent once; 0 is a change the camera answered, a refusal is
+// none, anything else leaves it unknown.
+int ActionOnce(eph_iob* iob, int action) {
+    const unsigned char arg = 0;
+    return eph_actiononce(iob, action, &arg, 1);
+}
+
+bool Refused(int status) {
+    return status == EPH_NAK || status == EPH_CAN || status == EPH_DC1;
+}
+
+// After an answer that did not come: the line is drained so that the count
+// is read on a clean line.
+int CountAfterLostAnswer(eph_iob* iob) {
+    if (eph_drain(iob) != 0) {
+        return -1;
+    }
+    return GetFrameCount(iob);
+}
+
+}  // namespace
+
+CameraChange CountShowsCapture(eph_iob* iob, int countBefore) {
+    std::lock_guard lock(LinkLock());
+    const int now = GetFrameCount(iob);
+    if (now < 0 || countBefore < 0) {
+        return CameraChange::Unknown;
+    }
+    return now > countBefore ? CameraChange::Done : CameraChange::NotDone;
+}
+
+CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefore) {
+    std::lock_guard lock(LinkLock());
+    const int before = GetFrameCount(iob);
+    if (countBefore) {
+        *countBefore = before;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        eph_setint(iob, C990_FOCUSMODE, focusMode);
+        const int status = ActionOnce(iob, C990_C2_SNAPSHOT);
+        if (status == 0) {
+            eph_setint(iob, C990_FOCUSMODE, focusMode);
+            return CameraChange::Done;
+        }
+        WriteLog("TulkDlg", __LINE__, "C990_C2_SNAPSHOT failed");
+        if (Refused(status)) {
+            return CameraChange::NotDone;
+        }
+        const int after = CountAfterLostAnswer(iob);
+        if (after < 0 || before < 0) {
+            return CameraChange::Unknown;
+        }
+        if (after > before) {
+            WriteLog("TulkDlg", __LINE__,
+                     "the snapshot's answer was lost, but the picture was taken");
+            eph_setint(iob, C990_FOCUSMODE, focusMode);
+            return CameraChange::Done;
+        }
+    }
+    return CameraChange::NotDone;
+}
+
+CameraChange EraseLastChecked(eph_iob* iob) {
+    std::lock_guard lock(LinkLock());
+    const int before = GetFrameCount(iob);
+    if (before <= 0) {
+        return CameraChange::NotDone;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int status = ActionOnce(iob, ERASELAST);
+        if (status == 0) {
+            return CameraChange::Done;
+        }
+        WriteLog("TulkDlg", __LINE__, "ERASELAST failed");
+        if (Refused(status)) {
+            return CameraChange::NotDone;
+        }
+        const int after = CountAfterLostAnswer(iob);
+        if (after < 0) {
+            return CameraChange::Unknown;
+        }
+        if (after < before) {
+            WriteLog("TulkDlg", __LINE__,
+                     "the erase's answer was lost, but the picture was erased");
+            return CameraChange::Done;
+        }
+    }
+    return CameraChange::NotDone;
+}
+
+CameraChange EraseAfterDownload(eph_iob* iob, std::string* why) {
+    if (!LastDownloadChecked()) {
+        const char* reason = "not erased from the camera: its transfer was doubtful";
+        WriteLog("TulkDlg", __LINE__, reason);
+        if (why) {
+            *why = reason;
+        }
+        return CameraChange::NotDone;
+    }
+    const CameraChange erased = EraseLastChecked(iob);
+    if (erased != CameraChange::Done && why) {
+        *why = erased == CameraChange::Unknown ? "the camera stopped answering the erase"
+                                               : "the camera did not erase it";
+    }
+    return erased;
+}
+
 bool ReadPictureName(eph_iob* iob, std::string* name) {
     std::lock_guard lock(LinkLock());
     LinkBuffer buffer(iob, kNameSize);

@@ -12,6 +12,39 @@
 // camera forgets it. False (logged) when the camera refused the snapshot.
 bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode);
 
+// What came of an action that changes the camera (a capture, an erase)
+// when its answer may have been lost: it is never sent again blindly, as a
+// camera that carried it out would do it twice.
+enum class CameraChange {
+    Done,     // the camera answered, or its picture count shows it happened
+    NotDone,  // refused, or the count shows it did not happen (and asking
+              // again did not help)
+    Unknown,  // the camera stopped answering: look again once it is back
+};
+
+// The capture for a run: the picture count before, the snapshot sent once,
+// and when its answer did not come, the line drained and the count read
+// again: a count that grew is a picture taken; one that did not is a
+// capture done again (once). *countBefore (when given) gets the count read
+// before, -1 when it could not be read, for a look after an outage.
+CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefore = nullptr);
+
+// Erases the newest picture the same way: a count that fell is an erase
+// done, one that did not is an erase sent again (once). Never erases when
+// the count before cannot be read.
+CameraChange EraseLastChecked(eph_iob* iob);
+
+// Whether a change asked of the camera happened, from its picture count now
+// against the one before (after a lost answer and an outage): grew is a
+// capture done, fell is an erase done. Unknown when the count cannot be read.
+CameraChange CountShowsCapture(eph_iob* iob, int countBefore);
+
+// Delete After Download: the newest picture is erased only when the one
+// just saved from it (by this thread's last download) came whole and
+// checked; otherwise it stays, and the log says why. *why gets the reason
+// when nothing was erased.
+CameraChange EraseAfterDownload(eph_iob* iob, std::string* why = nullptr);
+
 // Sends the action with its one argument byte; a refusal writes failedLine
 // to the log.
 bool CameraActionOnLink(eph_iob* iob, int action, unsigned char arg, const char* failedLine);

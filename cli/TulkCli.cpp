@@ -23,6 +23,7 @@
 #include "ftp/FtpUpload.h"
 #include "link/platform/give_up.h"
 #include "log/activity_log.h"
+#include "run/RunEngine.h"
 
 namespace {
 
@@ -81,24 +82,26 @@ CTulkCli::CTulkCli(CliOptions options) : m_options(std::move(options)) {
 CTulkCli::~CTulkCli() = default;
 
 void CTulkCli::RequestStop(int signal) {
+    // A camera that does not answer is given up at once: a service manager
+    // waits only so long. A picture whose bytes flow is finished.
+    link_set_quitting(true);
     if (m_nSignal.exchange(signal) == 0) {
-        if (m_progress) {
-            m_progress->EndLine();
-        }
         std::fprintf(stderr,
-                     "tulk-cli: stopping after the picture in hand (again: stop waiting for a "
-                     "camera that does not answer, and for the FTP server)\n");
-        std::snprintf(g_szErrorText, kErrorTextSize, "Stopping on signal %d", signal);
-        WriteLog(kSource, __LINE__, g_szErrorText);
+                     "%stulk-cli: stopping after the picture in hand (again: stop waiting for "
+                     "the FTP server)\n",
+                     m_bTerminal ? "\n" : "");
+        // The log's shared text is the run's: this thread writes its own line.
+        char line[64];
+        std::snprintf(line, sizeof line, "Stopping on signal %d", signal);
+        WriteLog(kSource, __LINE__, line);
     } else {
         m_bAbortFtp = true;
-        link_set_quitting(true);
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_bStop = true;
+    std::lock_guard lock(m_mutex);
+    m_bStop = true;
+    if (m_engine) {
+        m_engine->Stop();
     }
-    m_wake.notify_all();
 }
 
 void CTulkCli::Fail(int code, const std::string& message) {
@@ -162,6 +165,8 @@ bool CTulkCli::Connect() {
     }
     std::lock_guard lock(LinkLock());
     g_bUseUsb = usb ? 1 : 0;
+    m_nPort = port;
+    m_nSpeed = speed;
     m_iob = eph_open(port, speed);
     if (!m_iob) {
         Fail(kExitNoCamera, usb ? std::string("no camera answered on USB")
@@ -188,6 +193,7 @@ const NameTable& CTulkCli::Resolution() {
 }
 
 int CTulkCli::Run() {
+    m_bTerminal = StandardErrorIsTerminal();
     if (NeedsFolder(m_options) && !UseFolder()) {
         return m_nExit;
     }
@@ -201,7 +207,7 @@ int CTulkCli::Run() {
     if (!Connect()) {
         return m_nSignal ? kExitInterrupted : m_nExit;
     }
-    m_progress = std::make_unique<CTerminalProgress>(StandardErrorIsTerminal(), stderr);
+    m_progress = std::make_unique<CTerminalProgress>(m_bTerminal, stderr);
     for (const CliAction& action : m_options.actions) {
         if (Stopping()) {
             break;
@@ -306,7 +312,7 @@ void CTulkCli::Summary() {
 }
 
 void CTulkCli::Capture() {
-    if (!CaptureOnLink(m_iob, m_nFocusMode)) {
+    if (CaptureChecked(m_iob, m_nFocusMode) != CameraChange::Done) {
         Fail(kExitFailed, "the camera did not take the picture");
     }
 }
@@ -376,7 +382,7 @@ void CTulkCli::DeleteLast() {
         std::fprintf(stderr, "tulk-cli: the camera holds no picture\n");
         return;
     }
-    if (!CameraActionOnLink(m_iob, ERASELAST, 0, "ERASELAST failed")) {
+    if (EraseLastChecked(m_iob) != CameraChange::Done) {
         Fail(kExitFailed, "the camera did not erase its newest picture");
     }
 }
@@ -392,6 +398,44 @@ void CTulkCli::DeleteAll() {
     }
 }
 
+namespace {
+
+// The run's link is the command line's own: its work runs on the run's
+// thread, under the link's lock, and a lost camera is opened again with
+// the same port and speed.
+class CCliRunCamera : public CRunCamera {
+public:
+    CCliRunCamera(eph_iob** iob, int port, long speed)
+        : m_iob(iob), m_nPort(port), m_nSpeed(speed) {}
+    bool RunOnLink(const std::function<void()>& work) override {
+        std::lock_guard lock(LinkLock());
+        work();
+        return true;
+    }
+    eph_iob* Link() override { return *m_iob; }
+    bool Reopen() override {
+        if (*m_iob) {
+            eph_close(*m_iob, 0);
+            eph_free(*m_iob);
+            *m_iob = nullptr;
+            g_iob = nullptr;
+        }
+        *m_iob = eph_open(m_nPort, m_nSpeed);
+        if (*m_iob) {
+            (*m_iob)->progress_cb = TransferProgressCallback;
+            g_iob = *m_iob;
+        }
+        return *m_iob != nullptr;
+    }
+
+private:
+    eph_iob** m_iob;
+    int m_nPort;
+    long m_nSpeed;
+};
+
+}  // namespace
+
 void CTulkCli::TimeLapse() {
     long interval = 0;
     if (m_options.interval) {
@@ -401,63 +445,66 @@ void CTulkCli::TimeLapse() {
         interval = SettingDword("TimerValue", &stored, 0) == 1 ? stored : kFirstDelay;
     }
     if (interval < kShortestInterval) {
+        std::fprintf(stderr, "tulk-cli: an interval of %ld ms is raised to %ld ms\n", interval,
+                     kShortestInterval);
         interval = kShortestInterval;
     }
-    const long frames = m_options.frames.value_or(1);
-    const auto period = std::chrono::milliseconds(interval);
+    RunSettings settings;
+    settings.interval = std::chrono::milliseconds(interval);
+    settings.frames = m_options.frames.value_or(1);
+    settings.saveEveryTime = m_options.saveEveryTime;
+    settings.deleteAfter = m_options.deleteAfter;
+    settings.folder = m_strFolder;
+    settings.focusMode = m_nFocusMode;
     ForgetSaveFailures();
-    long taken = 0;
-    long dropped = 0;
-    // The first picture one interval after the start, as in the window.
-    auto tick = std::chrono::steady_clock::now() + period;
-    while (taken < frames) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait_until(lock, tick, [this] { return m_bStop.load(); });
+    CCliRunCamera camera(&m_iob, m_nPort, m_nSpeed);
+    CRunEngine engine(camera);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bStop) {
+            return;
         }
-        if (Stopping()) {
-            break;
-        }
-        std::string saved;
-        {
-            std::lock_guard lock(LinkLock());
-            if (!CaptureOnLink(m_iob, m_nFocusMode)) {
-                Fail(kExitFailed, "the camera did not take picture " + std::to_string(taken + 1));
-            }
-            ++taken;
-            // The download fetches whatever is newest, as the window's does
-            // after a refused capture.
-            if (m_options.saveEveryTime) {
-                if (DownloadNewestPicture(m_iob, m_strFolder, &saved) != 0) {
-                    saved.clear();
-                    Fail(kExitFailed, "the newest picture was not saved");
-                } else if (m_options.deleteAfter && GetFrameCount(m_iob) != 0) {
-                    if (!CameraActionOnLink(m_iob, ERASELAST, 0, "ERASELAST failed")) {
-                        Fail(kExitFailed, "the camera did not erase the picture saved");
-                    }
-                }
-            }
-        }
-        if (!saved.empty()) {
-            Saved(saved);
-            if (m_options.ftp) {
-                Publish(saved);
-            }
-        }
-        // Ticks that came while the picture was being taken are dropped,
-        // never made up for: the rate stays fixed.
-        tick += period;
-        const auto now = std::chrono::steady_clock::now();
-        while (tick <= now) {
-            tick += period;
-            ++dropped;
-        }
+        m_engine = &engine;
+    }
+    engine.Start(settings, [this](const RunEvent& event) { OnRunEvent(event); });
+    engine.Wait();
+    {
+        std::lock_guard lock(m_mutex);
+        m_engine = nullptr;
     }
     if (m_progress) {
         m_progress->EndLine();
     }
-    std::fprintf(stderr, "tulk-cli: time lapse: %ld of %ld pictures taken, %ld ticks dropped\n",
-                 taken, frames, dropped);
+    const RunTotals totals = engine.Totals();
+    std::fprintf(stderr,
+                 "tulk-cli: time lapse: %ld of %ld pictures taken, %ld saved, %ld ticks dropped, "
+                 "%ld missed\n",
+                 totals.taken, settings.frames, totals.saved, totals.dropped, totals.missed);
+}
+
+void CTulkCli::OnRunEvent(const RunEvent& event) {
+    switch (event.kind) {
+        case RunEvent::PictureSaved:
+            Saved(event.path);
+            if (m_options.ftp) {
+                Publish(event.path);
+            }
+            break;
+        case RunEvent::StepFailed:
+            Fail(kExitFailed, event.text);
+            break;
+        case RunEvent::CameraLost:
+        case RunEvent::CameraBack:
+            if (m_progress) {
+                m_progress->EndLine();
+            }
+            std::fprintf(stderr, "tulk-cli: %s\n", event.text.c_str());
+            break;
+        case RunEvent::Tick:
+        case RunEvent::TickDropped:
+        case RunEvent::Ended:
+            break;
+    }
 }
 
 void CTulkCli::Publish(const std::string& path) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -34,6 +33,7 @@ private:
     void DeleteLast();
     void DeleteAll();
     void TimeLapse();
+    void OnRunEvent(const struct RunEvent& event);
     void Set(const CliAction& action);
     void Get(const CliAction& action);
     // A picture reached the folder: print it, run the hook.
@@ -55,6 +55,11 @@ private:
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bAbortFtp{false};
     std::atomic<int> m_nSignal{0};
+    int m_nPort = 1;
+    long m_nSpeed = 0;
+    bool m_bTerminal = false;
+    // Guards m_bStop's setting and m_engine between the signal thread and
+    // the run.
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    class CRunEngine* m_engine = nullptr;
 };

@@ -92,6 +92,11 @@ struct eph_iob {
     eph_commtimeouts cur_timeouts;    // the time-outs last given to the port
     int data_timeout;                 // microseconds to wait for each read of a packet's data
     const eph_transport* transport;   // the cable's primitives (eph_transport.h)
+    // Set by the link when it took a packet whose length field or checksum
+    // did not hold, because its repeat came back byte for byte the same (a
+    // camera that may not fill these fields on USB). Whoever cares (a
+    // download that would erase) clears it before and looks after.
+    int doubtful;
 };
 
 // ---------------------------------------------------------------------------
@@ -159,6 +164,12 @@ int eph_waitcomplete(eph_iob* iob);
 int eph_waitsig(eph_iob* iob);
 // 0 on 0xFF within 1 s.
 int eph_waiteot(eph_iob* iob);
+// Gets the line back in step after an exchange failed: drops whatever the
+// camera still sends (the rest of a transfer, repeats) until the line has
+// been quiet for longer than a packet takes at its speed (on USB: the pipes
+// cleared, then quiet for a moment). 0 when the line went quiet, -1 when the
+// cable itself failed or the camera kept sending for more than a minute.
+int eph_drain(eph_iob* iob);
 // Sleeps the given microseconds without occupying a processor.
 void eph_usleep(long microseconds);
 // Reads up to count bytes within the time-out (0 = what is waiting). Returns
@@ -176,6 +187,11 @@ int eph_setnullint(eph_iob* iob, int reg);
 int eph_getint(eph_iob* iob, int reg, std::int32_t* value);
 // At most 2048 argument bytes. Waits for the completion byte.
 int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count);
+// An action that changes the camera (a capture, an erase), for callers that
+// find out themselves whether it happened: the packet is repeated only when
+// the camera refused it (NAK, 0x18), never when its answer did not come or
+// made no sense, as the camera may have carried it out all the same.
+int eph_actiononce(eph_iob* iob, int reg, const unsigned char* args, long count);
 int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length);
 // Reads a data register. With *buffer set, it must come from the record's
 // realloc_cb with capacity *length; it may be enlarged and replaced, and on

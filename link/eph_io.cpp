@@ -133,3 +133,7 @@ int eph_waitsig(eph_iob* iob) {
     // success.
     return c == EPH_INIT ? -1 : c;
 }
+
+int eph_drain(eph_iob* iob) {
+    return iob->transport->drain(iob);
+}

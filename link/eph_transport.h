@@ -18,6 +18,8 @@ struct eph_transport {
     // eph_readpkt on this cable.
     int (*readpkt)(eph_iob* iob, unsigned char header[2], unsigned char* buffer, long* length,
                    long timeout_us);
+    // eph_drain on this cable.
+    int (*drain)(eph_iob* iob);
     // Closing without a sign-off: puts the camera's line back as the cable
     // needs for the next wake-up.
     void (*reset)(eph_iob* iob);

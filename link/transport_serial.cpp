@@ -3,6 +3,7 @@
 // close.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +17,12 @@ namespace {
 
 constexpr long kPieceDelay[3] = {1250, 1250, 1500};
 constexpr long kHeaderTimeout = 1000000;
+// A drain waits this much longer than a packet takes, for the camera's
+// pause between packets; it looks every slice and gives up after a minute
+// of bytes that keep coming.
+constexpr auto kDrainMargin = std::chrono::milliseconds(250);
+constexpr long kDrainSlice = 20000;
+constexpr auto kLongestDrain = std::chrono::seconds(60);
 
 // Reads until want bytes have come or a read returns 0 or less. Returns the
 // last read's result (the count of that read, or 0 / -1) and the total in
@@ -208,6 +215,39 @@ int serialReadPacket(eph_iob* iob, unsigned char header[2], unsigned char* buffe
     return 0;
 }
 
+// Reads what is waiting, a slice at a time, until nothing has come for
+// longer than a whole data packet takes at the line's speed: the camera may
+// be part-way through a packet, or pausing between the packets of a
+// transfer it has not given up yet.
+int serialDrain(eph_iob* iob) {
+    using Clock = std::chrono::steady_clock;
+    const auto packetTime = std::chrono::microseconds(
+        iob->data_timeout > kHeaderTimeout ? iob->data_timeout - kHeaderTimeout : 0);
+    const auto quietEnough = packetTime + kDrainMargin;
+    const Clock::time_point began = Clock::now();
+    Clock::time_point lastByte = began;
+    unsigned char dropped[256];
+    for (;;) {
+        int gotData = 0;
+        const int rc = eph_readtimed(iob, dropped, sizeof dropped, 0, &gotData);
+        const Clock::time_point now = Clock::now();
+        if (rc < 0) {
+            return -1;
+        }
+        if (rc > 0) {
+            lastByte = now;
+        } else if (now - lastByte >= quietEnough) {
+            return 0;
+        }
+        if (now - began >= kLongestDrain) {
+            return -1;
+        }
+        if (rc == 0) {
+            eph_usleep(kDrainSlice);
+        }
+    }
+}
+
 void serialReset(eph_iob* iob) {
     eph_setispeed(iob, 0);
 }
@@ -231,7 +271,8 @@ void serialClose(eph_iob* iob) {
 }  // namespace
 
 const eph_transport eph_serial_transport = {serialWrite,      serialWritePacket, serialReadTimed,
-                                            serialReadPacket, serialReset,       serialClose};
+                                            serialReadPacket, serialDrain,       serialReset,
+                                            serialClose};
 
 int eph_writebytes(int port, const unsigned char* data, int count) {
     std::uint32_t written = 0;

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "link/eph.h"
+#include "link/eph_frame.h"
 #include "link/eph_transport.h"
 #include "link/usb/usb_transport.h"
 #include "log/activity_log.h"
@@ -85,7 +87,9 @@ int eph_setnullint(eph_iob* iob, int reg) {
     return writeCommand(iob, payload, sizeof payload, "setnullint");
 }
 
-int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count) {
+namespace {
+
+int action(eph_iob* iob, int reg, const unsigned char* args, long count, bool blindRepeats) {
     if (static_cast<unsigned long>(count) > static_cast<unsigned long>(kMaxActionArgs)) {
         eph_error(iob, EPH_ERR_DATA_TOO_LONG, "arg action length %ld", count);
         return -1;
@@ -98,8 +102,27 @@ int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count) {
     }
     int repetitions = 0;
     bool writeFailed = false;
-    int status = writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload.data(),
+    int status = 0;
+    if (blindRepeats) {
+        status = writeAcked(iob, PKT_CMD, PKT_SUB_CMD, payload.data(),
                             static_cast<long>(payload.size()), &repetitions, &writeFailed);
+    } else {
+        // Only a refusal says the camera did nothing.
+        for (;;) {
+            if (eph_writepkt(iob, PKT_CMD, PKT_SUB_CMD, payload.data(),
+                             static_cast<long>(payload.size())) != 0) {
+                writeFailed = true;
+                status = -1;
+                break;
+            }
+            status = eph_waitack(iob, kAckTimeout);
+            if ((status == EPH_NAK || status == EPH_CAN) && repetitions < kMaxRepetitions) {
+                ++repetitions;
+                continue;
+            }
+            break;
+        }
+    }
     if (status == 0) {
         status = eph_waitcomplete(iob);
     }
@@ -107,6 +130,16 @@ int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count) {
         eph_error(iob, EPH_ERR_EXCESSIVE_RETRIES, "excessive retries on action");
     }
     return status;
+}
+
+}  // namespace
+
+int eph_action(eph_iob* iob, int reg, const unsigned char* args, long count) {
+    return action(iob, reg, args, count, true);
+}
+
+int eph_actiononce(eph_iob* iob, int reg, const unsigned char* args, long count) {
+    return action(iob, reg, args, count, false);
 }
 
 int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
@@ -153,21 +186,40 @@ int eph_setvar(eph_iob* iob, int reg, const unsigned char* data, long length) {
 
 namespace {
 
-// On USB the value comes as one transfer of exactly ten bytes, without
-// repetitions.
+// On USB the value comes as one transfer of exactly ten bytes. One whose
+// length field or checksum does not hold is refused once; its repeat is
+// taken when it holds, or when it is the same bytes again (a camera that
+// does not fill these fields on USB; the record is marked doubtful).
 int getIntUsb(eph_iob* iob, const unsigned char command[2], std::int32_t* value) {
     if (eph_writecmd(iob, command, 2) != 0) {
         return -1;
     }
     std::vector<unsigned char> reply(kUsbMaxTransfer);
-    const int n = usb_read(g_hUsb, reply.data(), kUsbMaxTransfer, 1000);
-    if (n == 10 && reply[0] == PKT_LAST && reply[1] == 0) {
-        *value = static_cast<std::int32_t>(reply[4] | (reply[5] << 8) | (reply[6] << 16) |
-                                           (static_cast<std::uint32_t>(reply[7]) << 24));
-        eph_writeack(iob);
-        return 0;
+    std::vector<unsigned char> refused;
+    for (int reads = 0; reads < 2; ++reads) {
+        const int n = usb_read(g_hUsb, reply.data(), kUsbMaxTransfer, 1000);
+        if (n != 10 || reply[0] != PKT_LAST || reply[1] != 0) {
+            break;
+        }
+        eph_frame frame;
+        const bool holds = eph_decodepkt(reply.data(), 10, false, &frame) == EPH_FRAME_OK;
+        const bool sameAgain = !refused.empty() && std::equal(refused.begin(), refused.end(),
+                                                              reply.begin(), reply.begin() + 10);
+        if (holds || sameAgain) {
+            iob->doubtful |= holds ? 0 : 1;
+            *value = static_cast<std::int32_t>(reply[4] | (reply[5] << 8) | (reply[6] << 16) |
+                                               (static_cast<std::uint32_t>(reply[7]) << 24));
+            eph_writeack(iob);
+            return 0;
+        }
+        eph_error(iob, EPH_ERR_BAD_CRC, "crc received=0x%04x counted=0x%04x", frame.received_sum,
+                  frame.counted_sum);
+        refused.assign(reply.begin(), reply.begin() + 10);
+        eph_writenak(iob);
     }
-    eph_writenak(iob);
+    if (refused.empty()) {
+        eph_writenak(iob);
+    }
     return EPH_DC1;
 }
 
