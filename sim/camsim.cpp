@@ -19,6 +19,14 @@ struct Camera::Impl {
     // Declared after the state they serve, so that they stop before it goes.
     SerialLine serial{state};
     UsbLine usb{state};
+
+    Impl() {
+        // A restart is the whole interface's, whichever cable brought it.
+        state.restartInterfaces = [this] {
+            serial.requestRestart();
+            usb.requestRestart();
+        };
+    }
 };
 
 Camera::Camera() : d(std::make_unique<Impl>()) {}
@@ -348,6 +356,30 @@ void Camera::repeatNext(int n) {
 void Camera::setSilent(bool silent) {
     std::lock_guard lock(d->state.mu);
     d->state.silent = silent;
+}
+
+void Camera::addFault(const Fault& fault) {
+    std::lock_guard lock(d->state.mu);
+    d->state.faults.add(fault);
+}
+
+std::vector<std::pair<Fault::Kind, int>> Camera::firedFaults() const {
+    std::lock_guard lock(d->state.mu);
+    return d->state.faults.fired();
+}
+
+void Camera::setVanishHandler(std::function<void()> handler) {
+    std::lock_guard lock(d->state.mu);
+    d->state.vanishHandler = std::move(handler);
+}
+
+bool Camera::setRecord(const std::string& dir) {
+    std::lock_guard lock(d->state.mu);
+    int highest = 0;
+    if (!d->state.recorder.open(dir, highest))
+        return false;
+    d->state.pictures.continueNumbersFrom(highest + 1);
+    return true;
 }
 
 void Camera::sendRaw(const Bytes& bytes) {

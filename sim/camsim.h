@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace camsim {
@@ -93,6 +94,53 @@ struct Picture {
     enum class Summary { Normal, Refused, Empty };
     Summary summary = Summary::Normal;
 };
+
+// A fault the camera plays by itself on its own occasions (tulk-camsim's
+// --fault). Each fault counts its occasions from 1; it fires on occasion
+// `at` and, when every > 0, again at at + every, at + 2 * every, ...
+struct Fault {
+    enum class Kind {
+        // Occasion: a picture transfer (a read of register 14). Once about
+        // half of its data packets are sent, the camera's cable freezes for
+        // `duration`: it neither sends nor reads (what the host sends waits
+        // in the line), then carries on where it was.
+        StallMidTransfer,
+        // Occasion: a data packet of a picture transfer sent for the first
+        // time (a resend is none). It goes out with one payload byte changed
+        // under the true bytes' length and checksum; its resend is true.
+        GarblePacket,
+        // The same, but every copy of that packet is garbled, each at
+        // another byte, until the camera gives the transfer up.
+        GarbleAlways,
+        // No occasion: every packet sent on USB carries 0 as its checksum.
+        NoChecksum,
+        // Occasion: the command packet of `action` arriving. The camera
+        // carries the action out and sends neither its ACK nor its
+        // completion byte.
+        LoseAnswer,
+        // Occasion as LoseAnswer: the packet is not heard (it stays in the
+        // record of what arrived): no action, no answer.
+        IgnoreCommand,
+        // Occasion: a snapshot command arriving. The camera's interface
+        // starts again as after a power cycle instead of answering: no
+        // picture, the serial line back at 19200 baud, the USB connection
+        // closed by the camera, whatever was half received dropped. Pictures,
+        // registers and the clock stay.
+        Restart,
+        // Occasion: a snapshot command arriving. The camera is gone at once:
+        // the vanish handler runs (by default the process ends with status
+        // 3, cleaning up nothing, as a pulled cable would).
+        Vanish,
+    };
+    Kind kind = Kind::GarblePacket;
+    int at = 1;
+    int every = 0;  // 0: once
+    std::chrono::milliseconds duration{30000};
+    int action = 2;  // 2 snapshot, 0 erase the last picture
+};
+
+// The name tulk-camsim gives a kind ("stall-mid-transfer", ...).
+const char* faultName(Fault::Kind kind);
 
 class Camera {
 public:
@@ -292,6 +340,33 @@ public:
     // Send these bytes to the host now, as they are (framing tests): on the
     // serial line, or as one message on USB when no serial line is served.
     void sendRaw(const Bytes& bytes);
+
+    // Faults the camera plays by itself (see Fault). When two fall on one
+    // occasion, the first of vanish, restart, ignore-command, lose-answer
+    // (and of garble-always, garble-packet) acts, and the others do not
+    // count it: a command that was not heard did not arrive for them.
+    void addFault(const Fault& fault);
+    // The faults that fired, oldest first: each kind with the occasion it
+    // fired on (its own count). waitUntil wakes on each.
+    std::vector<std::pair<Fault::Kind, int>> firedFaults() const;
+    // What a vanishing camera does in place of ending the process: for tests
+    // in the same process. After it returns the camera is silent
+    // (setSilent(true)).
+    void setVanishHandler(std::function<void()> handler);
+
+    // A record of the camera's life that another process can read, in dir
+    // (made when missing): each picture the camera adds from now on, as the
+    // file NNNNNN-NAME (a running number from 000001, which a camera given a
+    // dir that holds such files continues from the highest; NAME the
+    // picture's name with '/' and control characters as '_') holding the
+    // bytes register 14 sends; and events.log, one line per event, appended
+    // and flushed before the host is answered: "snapshot NNNNNN NAME",
+    // "erase NNNNNN NAME", "erase-all COUNT", "fault KIND OCCASION". Each
+    // picture file appears whole (written under a temporary name, then
+    // renamed). Give it before the camera holds pictures: those it holds
+    // already are not in the record. False with errno set when dir cannot
+    // be made or written.
+    bool setRecord(const std::string& dir);
 
     // Largest payload of a data packet the camera sends (default 2048).
     void setMaxPacket(int bytes);

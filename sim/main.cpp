@@ -7,13 +7,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "sim/camsim.h"
+#include "sim/fault_spec.h"
 #include "sim/folder_spec.h"
 
 namespace {
@@ -28,6 +32,9 @@ struct Settings {
     std::optional<std::string> pictures;
     long long generate = 0;
     std::optional<std::string> model;
+    std::vector<camsim::Fault> faults;
+    std::optional<std::string> link;
+    std::optional<std::string> record;
 };
 
 enum class Value { None, Optional, Required };
@@ -105,6 +112,37 @@ const std::vector<Option>& options() {
              s.model = *v;
              return true;
          }},
+        {"--fault", Value::Required, "SPEC",
+         "play a fault on its occasions (see below); may be given again for more faults",
+         [](Settings& s, const auto& v, std::string& why) {
+             camsim::Fault f;
+             if (!camsim::parseFaultSpec(*v, f, why))
+                 return false;
+             s.faults.push_back(f);
+             return true;
+         }},
+        {"--link", Value::Required, "PATH",
+         "make PATH a symbolic link to the serial terminal (replacing a link\n"
+         "                     there) and print it as the path served; removed at exit",
+         [](Settings& s, const auto& v, std::string& why) {
+             if (v->empty()) {
+                 why = "no path named";
+                 return false;
+             }
+             s.link = *v;
+             return true;
+         }},
+        {"--record", Value::Required, "DIR",
+         "write down in DIR (made when missing) every picture the camera adds and\n"
+         "                     events.log (see below)",
+         [](Settings& s, const auto& v, std::string& why) {
+             if (v->empty()) {
+                 why = "no folder named";
+                 return false;
+             }
+             s.record = *v;
+             return true;
+         }},
         {"--help", Value::None, nullptr, "show this text and exit",
          [](Settings& s, const auto&, std::string&) {
              s.help = true;
@@ -135,6 +173,50 @@ void usage(std::FILE* to) {
                  "A name may hold spaces (quote it) but not ':', ',', '(' or ')'; PICTURES\n"
                  "defaults to 0. A first item without a name, \":N\", gives the root's\n"
                  "own pictures. An empty SPEC is a camera with only a root folder.\n");
+    std::fprintf(
+        to,
+        "\nFault SPEC: KIND[,at=N][,every=M][,for=DURATION][,action=snapshot|erase].\n"
+        "Each fault counts its own occasions from 1 and fires on occasion N (default 1),\n"
+        "then, with every=M, on N+M, N+2M, ...; without every= only once. DURATION is a\n"
+        "number with ms or s (500ms, 30s). A key that means nothing to KIND is refused.\n"
+        "  stall-mid-transfer[,for=D]  occasion: a picture transfer (a read of register\n"
+        "      14). Once about half of its data packets are sent, the camera sends and\n"
+        "      reads nothing for D (default 30s; what the host sends waits in the line),\n"
+        "      then goes on where it was. Serial and USB.\n"
+        "  garble-packet   occasion: a data packet of a picture transfer, counted over all\n"
+        "      of them (a resend is none). It goes out with one payload byte changed\n"
+        "      under the true length and checksum; the resend the host's NAK asks for\n"
+        "      is true.\n"
+        "  garble-always   the same, but every copy of that packet is garbled, each at\n"
+        "      another byte, until the camera gives the transfer up.\n"
+        "  no-checksum     (USB only; no occasion) every packet sent on USB carries 0 in\n"
+        "      its two checksum bytes.\n"
+        "  lose-answer[,action=snapshot|erase]  occasion: that action's command arriving\n"
+        "      (snapshot: action 2, the default; erase: action 0, erase the last picture).\n"
+        "      The camera carries it out but sends neither its ACK nor its completion.\n"
+        "  ignore-command[,action=snapshot|erase]  occasion as above. The command is not\n"
+        "      heard: no action, no answer; the host's repeat of it is heard.\n"
+        "  restart         occasion: a snapshot command arriving. In its place the\n"
+        "      camera's interface starts again as after a power cycle: no picture, the\n"
+        "      serial line back at 19200 baud awaiting a wake-up, the USB connection\n"
+        "      closed by the camera (a new one is served), anything half received\n"
+        "      dropped. Pictures, registers and clock stay.\n"
+        "  vanish          occasion: a snapshot command arriving. The program ends at\n"
+        "      once with status 3, answering nothing and removing nothing (its USB\n"
+        "      socket file and --link stay), as a pulled cable.\n"
+        "When two faults fall on one occasion, the first of vanish, restart,\n"
+        "ignore-command, lose-answer (and of garble-always, garble-packet) acts and the\n"
+        "others do not count it.\n"
+        "\nRecord (--record=DIR): each picture the camera adds (--pictures, --generate,\n"
+        "snapshots, stored uploads) as DIR/NNNNNN-NAME, its bytes as register 14 sends\n"
+        "them (NNNNNN a running number from 000001, continued from the highest in DIR;\n"
+        "NAME with '/' and control characters as '_'), each file written whole; and\n"
+        "DIR/events.log, one line per event, written before the host is answered:\n"
+        "\"snapshot NNNNNN NAME\", \"erase NNNNNN NAME\", \"erase-all COUNT\",\n"
+        "\"fault KIND OCCASION\" (no-checksum has no occasion and no line).\n"
+        "\nAn option's value may follow it as the next argument (--fault restart).\n"
+        "Exit status: 0 after SIGINT or SIGTERM, 1 when the camera cannot start, 2 on a\n"
+        "bad command line, 3 when the vanish fault ends it.\n");
 }
 
 // Returns false (after saying why) on a command line it cannot use.
@@ -158,8 +240,12 @@ bool parse(int argc, char** argv, Settings& s) {
             std::fprintf(stderr, "tulk-camsim: %s takes no value\n", found->name);
             return false;
         }
+        // "--model --serial" is a forgotten value, not a model.
+        if (found->value == Value::Required && !value && i + 1 < argc &&
+            std::string(argv[i + 1]).rfind("--", 0) != 0)
+            value = argv[++i];
         if (found->value == Value::Required && !value) {
-            std::fprintf(stderr, "tulk-camsim: %s needs =%s\n", found->name, found->valueName);
+            std::fprintf(stderr, "tulk-camsim: %s needs %s\n", found->name, found->valueName);
             return false;
         }
         std::string why;
@@ -172,7 +258,43 @@ bool parse(int argc, char** argv, Settings& s) {
     }
     if (!s.usb)
         s.serial = true;
+    if (s.link && !s.serial) {
+        std::fprintf(stderr, "tulk-camsim: --link needs the serial cable (--serial)\n");
+        return false;
+    }
     return true;
+}
+
+namespace fs = std::filesystem;
+
+// Points path at target, replacing a link already there in one step (a
+// host that opens path meanwhile finds the old camera or the new, never
+// nothing). False with why.
+bool makeLink(const std::string& target, const std::string& path, std::string& why) {
+    std::error_code ec;
+    const auto st = fs::symlink_status(path, ec);
+    if (!ec && fs::exists(st) && !fs::is_symlink(st)) {
+        why = "it exists and is no symbolic link";
+        return false;
+    }
+    const std::string temporary = path + ".new-" + std::to_string(std::random_device{}());
+    fs::create_symlink(target, temporary, ec);
+    if (!ec)
+        fs::rename(temporary, path, ec);
+    if (ec) {
+        why = ec.message();
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    return true;
+}
+
+// Removes the link unless a camera started since has taken it over.
+void removeLink(const std::string& target, const std::string& path) {
+    std::error_code ec;
+    if (fs::read_symlink(path, ec) == fs::path(target) && !ec)
+        fs::remove(path, ec);
 }
 
 }  // namespace
@@ -197,6 +319,14 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     camsim::Camera camera;
+    // First, so that the pictures the camera starts with are in the record.
+    if (settings.record && !camera.setRecord(*settings.record)) {
+        std::fprintf(stderr, "tulk-camsim: cannot keep a record in %s: %s\n",
+                     settings.record->c_str(), std::strerror(errno));
+        return 1;
+    }
+    for (const auto& f : settings.faults)
+        camera.addFault(f);
     camera.enablePictures();
     if (settings.model)
         camera.setModel(*settings.model);
@@ -219,20 +349,30 @@ int main(int argc, char** argv) {
     camera.setPacing(settings.pace);
     camera.setIdleReset(std::chrono::milliseconds(settings.idleResetMs));
 
+    std::string terminal;
     if (settings.serial) {
-        const std::string path = camera.startSerial();
-        if (path.empty()) {
+        terminal = camera.startSerial();
+        if (terminal.empty()) {
             std::fprintf(stderr, "tulk-camsim: cannot open a pseudo-terminal: %s\n",
                          std::strerror(errno));
             return 1;
         }
-        std::cout << "tulk-camsim: serving serial on " << path << std::endl;
+        std::string why;
+        if (settings.link && !makeLink(terminal, *settings.link, why)) {
+            std::fprintf(stderr, "tulk-camsim: cannot make the link %s: %s\n",
+                         settings.link->c_str(), why.c_str());
+            return 1;
+        }
+        std::cout << "tulk-camsim: serving serial on " << settings.link.value_or(terminal)
+                  << std::endl;
     }
     if (settings.usb) {
         const std::string path = camera.startUsb(*settings.usb);
         if (path.empty()) {
             std::fprintf(stderr, "tulk-camsim: cannot serve USB device %d: %s\n", *settings.usb,
                          std::strerror(errno));
+            if (settings.link)
+                removeLink(terminal, *settings.link);
             return 1;
         }
         std::cout << "tulk-camsim: serving usb on " << path << std::endl;
@@ -241,5 +381,7 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     camera.stop();
+    if (settings.link)
+        removeLink(terminal, *settings.link);
     return 0;
 }

@@ -216,6 +216,10 @@ void PictureStore::complete(Plan& p) {
 }
 
 int PictureStore::insert(Plan p) {
+    const int number = nextRecordNumber_++;
+    if (recorder_)
+        recorder_->picture(number, p.picture.name.value_or(""), p.picture.jpeg);
+    recordNumbers_.push_back(number);
     pictures_.push_back(std::move(p.picture));
     selected_ = static_cast<int>(pictures_.size());
     return selected_;
@@ -258,11 +262,16 @@ std::optional<bool> PictureStore::act(int action, std::unique_lock<std::mutex>& 
         case kEraseLast:
             if (pictures_.empty())
                 return false;
+            record("erase " + Recorder::numberText(recordNumbers_.back()) + " " +
+                   Recorder::plainName(pictures_.back().name.value_or("")));
             pictures_.pop_back();
+            recordNumbers_.pop_back();
             selected_ = std::min(selected_, static_cast<int>(pictures_.size()));
             return true;
         case kEraseAll:
+            record("erase-all " + std::to_string(pictures_.size()));
             pictures_.clear();
+            recordNumbers_.clear();
             selected_ = 0;
             return true;
         case kSnapshot: {
@@ -278,6 +287,8 @@ std::optional<bool> PictureStore::act(int action, std::unique_lock<std::mutex>& 
                 static_cast<std::size_t>(freeBytes()))
                 return false;
             insert(std::move(p));
+            record("snapshot " + Recorder::numberText(recordNumbers_.back()) + " " +
+                   Recorder::plainName(pictures_.back().name.value_or("")));
             snapshotTimes_.push_back(asked);
             return true;
         }
@@ -314,6 +325,11 @@ std::optional<bool> PictureStore::act(int action, std::unique_lock<std::mutex>& 
         default:
             return std::nullopt;
     }
+}
+
+void PictureStore::record(const std::string& line) {
+    if (recorder_)
+        recorder_->event(line);
 }
 
 void PictureStore::setCapacity(int pictures, std::int64_t bytes) {

@@ -5,6 +5,7 @@
 // CameraState::mu held, except where a member says otherwise.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "sim/camsim.h"
+#include "sim/record.h"
 
 namespace camsim {
 
@@ -94,6 +96,13 @@ public:
     std::int32_t framesLeft() const;
     std::int32_t freeBytes() const;
 
+    // Where the store writes down the pictures it adds and the snapshots and
+    // erasures (an inactive recorder writes nothing); pictures are numbered
+    // in it from next on, or on from the last number given, whichever is
+    // higher.
+    void setRecorder(Recorder* recorder) { recorder_ = recorder; }
+    void continueNumbersFrom(int next) { nextRecordNumber_ = std::max(nextRecordNumber_, next); }
+
     void setCapacity(int pictures, std::int64_t bytes);
     void setSecondCount(std::optional<std::int32_t> count) { secondCount_ = count; }
     bool setSnapshotSize(int width, int height);
@@ -115,11 +124,15 @@ private:
     static void complete(Plan& plan);
     int insert(Plan plan);
     const Picture* selectedPicture() const;
+    void record(const std::string& line);
     std::string nextName(int number) const;
     void noteName(const std::string& name);
 
     bool enabled_ = false;
     std::vector<Picture> pictures_;
+    std::vector<int> recordNumbers_;  // of each of pictures_, for the record
+    int nextRecordNumber_ = 1;
+    Recorder* recorder_ = nullptr;
     std::optional<Picture> preview_;
     int selected_ = 0;             // 0: the preview picture
     int nextNumber_ = 1;           // of the next name the camera makes up

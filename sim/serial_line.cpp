@@ -48,6 +48,7 @@ std::string SerialLine::start() {
     // A new cable: the camera is at the speed it wakes at, as the terminal is.
     speed_ = kWakeSpeed;
     stopping_ = false;
+    restartAsked_ = false;
     parser_.reset();
     session_.reset();
     lastByte_ = Clock::now();
@@ -91,6 +92,37 @@ void SerialLine::complete(bool signOff) {
         writeAll(Bytes{wire::kComplete});
 }
 
+void SerialLine::requestRestart() {
+    restartAsked_ = true;
+    waker_.wake();
+}
+
+bool SerialLine::restartIfAsked() {
+    if (!restartAsked_.exchange(false))
+        return false;
+    // As after power comes back: at the speed it wakes at, nothing half
+    // received, nothing under way.
+    speed_ = kWakeSpeed;
+    parser_.reset();
+    session_.reset();
+    lastByte_ = Clock::now();
+    return true;
+}
+
+void SerialLine::freeze(milliseconds t) {
+    const auto start = Clock::now();
+    const auto until = start + t;
+    for (auto now = start; !stopping_ && now < until; now = Clock::now()) {
+        pauseOn(waker_.fd(),
+                static_cast<int>(std::chrono::ceil<milliseconds>(until - now).count()));
+        // A wake-up for new settings is seen after the freeze, when the loop
+        // works out its wait again; only stop() ends it early.
+        waker_.drain();
+    }
+    // A stopped camera's line did not go idle.
+    lastByte_ += Clock::now() - start;
+}
+
 void SerialLine::setStallLimit(milliseconds t) {
     stallLimitMs_ = t.count();
     waker_.wake();
@@ -107,6 +139,7 @@ void SerialLine::serve() {
             break;
         if (w.woken)
             waker_.drain();
+        restartIfAsked();
         if (w.readable) {
             const long n = readFd(pty_.master, buf.data(), buf.size());
             if (n > 0)
@@ -165,8 +198,17 @@ void SerialLine::onBytes(const std::uint8_t* bytes, std::size_t n, Clock::time_p
         state_.append(std::move(r));
         return;
     }
-    for (std::size_t i = 0; i < n; ++i)
-        session_.handle(parser_.feed(bytes[i], now), now);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ev = parser_.feed(bytes[i], now);
+        if (ev.kind == wire::Event::None)
+            continue;
+        session_.handle(ev, now);
+        // What followed a restart's command never reached the camera.
+        if (restartIfAsked())
+            return;
+        // A stall may have passed in there.
+        now = Clock::now();
+    }
 }
 
 bool SerialLine::writeSome(const std::uint8_t* bytes, std::size_t n) {

@@ -33,6 +33,9 @@ public:
     void setIdleReset(std::chrono::milliseconds t);
     void setStallLimit(std::chrono::milliseconds t);
     void setPacing(bool on) { pacing_ = on; }
+    // The restart fault, from either cable's thread: the serving thread
+    // starts the interface again as soon as it is back in its loop.
+    void requestRestart();
 
 private:
     Received::Via via() const override { return Received::Serial; }
@@ -40,6 +43,9 @@ private:
     bool answersWakeUp() const override { return speed_ == kWakeSpeed; }
     void acknowledgeSpeed(std::int32_t code) override;
     void complete(bool signOff) override;
+    void freeze(std::chrono::milliseconds t) override;
+    // True (the interface started again) when a restart was asked for.
+    bool restartIfAsked();
 
     static constexpr long kWakeSpeed = 19200;
     // A line quiet for longer than this has paused; shorter, it is streaming
@@ -73,6 +79,7 @@ private:
     std::atomic<bool> pacing_{false};
     std::atomic<long long> idleResetMs_{0};
     std::atomic<long long> stallLimitMs_{1000};
+    std::atomic<bool> restartAsked_{false};
 
     // Owned by the serving thread.
     wire::StreamParser parser_;

@@ -121,17 +121,27 @@ void Session::onPacket(const wire::Frame& f, Clock::time_point now) {
     std::size_t index = 0;
     std::uint64_t generation = 0;
     std::optional<std::uint8_t> fault;
+    std::optional<FaultTable::Fired> fired;
     {
         std::lock_guard lock(state_.mu);
         std::tie(index, generation) = state_.appendLocked(std::move(r));
         if (state_.silent)
             return;
         fault = takeOne(state_.answerFaults);
+        const Bytes& p = f.payload;
+        if (!fault && f.type == wire::kCommandPacket && f.subtype == wire::kOrdinary &&
+            p.size() >= 2 && p[0] == wire::kAction) {
+            using Kind = Fault::Kind;
+            fired = state_.fireLocked(
+                {Kind::Vanish, Kind::Restart, Kind::IgnoreCommand, Kind::LoseAnswer}, p[1]);
+        }
     }
     if (fault) {
         answer(*fault);
         return;
     }
+    if (actionFault(f, fired))
+        return;
     if (f.type == wire::kCommandPacket) {
         // The host moved on: whatever the camera was still sending or
         // expecting belongs to a command the host has given up.
@@ -139,6 +149,30 @@ void Session::onPacket(const wire::Frame& f, Clock::time_point now) {
         onCommand(f, index, generation);
     } else {
         onData(f);
+    }
+}
+
+bool Session::actionFault(const wire::Frame& f, std::optional<FaultTable::Fired> fired) {
+    if (!fired)
+        return false;
+    switch (fired->fault.kind) {
+        case Fault::Kind::Vanish:
+            state_.vanish();
+            return true;
+        case Fault::Kind::Restart:
+            abandonAll();
+            if (state_.restartInterfaces)
+                state_.restartInterfaces();
+            return true;
+        case Fault::Kind::IgnoreCommand:
+            // Not heard: not even the end of what was under way.
+            return true;
+        case Fault::Kind::LoseAnswer:
+            abandonAll();
+            onAction(f.payload, f.payload[1], false);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -219,7 +253,7 @@ void Session::onGetInt(const Bytes& p, int reg) {
     startOutgoing({wire::encodePacket(wire::kLastDataPacket, 0, wire::le32(*value))});
 }
 
-void Session::onAction(const Bytes& p, int reg) {
+void Session::onAction(const Bytes& p, int reg, bool answered) {
     ActionHandler handler;
     milliseconds time{};
     {
@@ -231,13 +265,15 @@ void Session::onAction(const Bytes& p, int reg) {
     }
     // Called unlocked: a handler may well change the camera's registers.
     const Bytes args(p.begin() + 2, p.end());
-    if (handler && !handler(args))
-        return answer(wire::kNak);
-    {
+    bool done = !handler || handler(args);
+    if (done) {
         std::unique_lock lock(state_.mu);
-        if (state_.pictures.act(reg, lock) == false)
-            return answer(wire::kNak);
+        done = state_.pictures.act(reg, lock) != false;
     }
+    if (!answered)
+        return;
+    if (!done)
+        return answer(wire::kNak);
     answer(wire::kAck);
     completionAt_ = Clock::now() + time;
     completionSignsOff_ = reg == kSignOff;
@@ -353,25 +389,53 @@ void Session::onGetVar(const Bytes& p, int reg) {
         at += n;
         seq = static_cast<std::uint8_t>(seq + 1);
     } while (at < data.size());
-    startOutgoing(std::move(packets));
+    startOutgoing(std::move(packets), reg == PictureStore::kFrameData);
 }
 
-void Session::startOutgoing(std::vector<Bytes> packets) {
+void Session::startOutgoing(std::vector<Bytes> packets, bool picture) {
     out_ = Outgoing{};
     out_.active = true;
     out_.packets = std::move(packets);
+    out_.picture = picture;
+    if (picture) {
+        std::lock_guard lock(state_.mu);
+        if (auto stall = state_.fireLocked({Fault::Kind::StallMidTransfer})) {
+            // Right after the packet that makes half of them (rounded up):
+            // the host is left waiting with a picture half read.
+            out_.stallAfter = (out_.packets.size() + 1) / 2 - 1;
+            out_.stallFor = stall->fault.duration;
+        }
+    }
     transmit();
 }
 
 void Session::transmit() {
     std::optional<SendFault> fault;
     milliseconds timeout{};
+    Bytes packet = out_.packets[out_.next];
+    const bool first = out_.next == out_.sent;
+    if (first) {
+        out_.sent = out_.next + 1;
+        out_.copies = 0;
+        out_.garbleCopies = false;
+    }
+    bool garble = out_.garbleCopies;
     {
         std::lock_guard lock(state_.mu);
         fault = takeOne(state_.sendFaults);
         timeout = state_.answerTimeout;
+        // A packet without payload has no byte to garble: no occasion.
+        if (first && out_.picture && packet.size() > wire::kPacketOverhead) {
+            using Kind = Fault::Kind;
+            if (auto fired = state_.fireLocked({Kind::GarbleAlways, Kind::GarblePacket})) {
+                garble = true;
+                out_.garbleCopies = fired->fault.kind == Kind::GarbleAlways;
+            }
+        }
     }
-    Bytes packet = out_.packets[out_.next];
+    if (garble)
+        wire::garblePayload(packet, out_.copies);
+    ++out_.copies;
     out_.owed = fault == SendFault::Repeat ? 2 : 1;
     out_.accepted = false;
     if (fault == SendFault::Corrupt)
@@ -380,6 +444,9 @@ void Session::transmit() {
         line_.send(packet);
     if (fault == SendFault::Repeat)
         line_.send(packet);
+    if (first && out_.stallAfter == out_.next)
+        line_.freeze(out_.stallFor);
+    // The host's answer is awaited from when the camera can hear it again.
     out_.deadline = Clock::now() + timeout;
 }
 

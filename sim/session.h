@@ -32,6 +32,9 @@ public:
     // The completion byte of an action; after the sign-off a line with a
     // speed is back at the speed it wakes at, again before the host knows.
     virtual void complete(bool /*signOff*/) { send(Bytes{wire::kComplete}); }
+    // The stall fault: neither sends nor reads for t (the host's bytes wait
+    // in the line), then the cable is as it was, its idle time not counted.
+    virtual void freeze(std::chrono::milliseconds t) = 0;
 };
 
 // Runs on its cable's serving thread only; the camera itself is reached
@@ -54,11 +57,15 @@ private:
     void onCommand(const wire::Frame& f, std::size_t index, std::uint64_t generation);
     void onSet(const Bytes& p, int reg);
     void onGetInt(const Bytes& p, int reg);
-    void onAction(const Bytes& p, int reg);
+    // answered: false when the lose-answer fault has the answer lost.
+    void onAction(const Bytes& p, int reg, bool answered = true);
+    // The faults that wait for a command's arrival; true when one took the
+    // command.
+    bool actionFault(const wire::Frame& f, std::optional<FaultTable::Fired> fired);
     void onSetVar(const Bytes& p, int reg, std::size_t index, std::uint64_t generation);
     void onData(const wire::Frame& f);
     void onGetVar(const Bytes& p, int reg);
-    void startOutgoing(std::vector<Bytes> packets);
+    void startOutgoing(std::vector<Bytes> packets, bool picture = false);
     void transmit();
     void onAnswer(bool ack);
     void abandonAll();
@@ -75,6 +82,14 @@ private:
         int owed = 0;  // answers still due for the current packet
         bool accepted = false;
         Clock::time_point deadline;
+        // A picture transfer (register 14), whose packets the picture faults
+        // wait for.
+        bool picture = false;
+        std::size_t sent = 0;                   // packets sent at least once
+        int copies = 0;                         // of the current packet sent so far
+        bool garbleCopies = false;              // garble-always took the current packet
+        std::optional<std::size_t> stallAfter;  // the packet the stall follows
+        std::chrono::milliseconds stallFor{0};
     } out_;
 
     // A setvar whose data packets are still to come.

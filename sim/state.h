@@ -6,17 +6,22 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "sim/camsim.h"
+#include "sim/faults.h"
 #include "sim/folders.h"
 #include "sim/pictures.h"
+#include "sim/record.h"
 
 namespace camsim {
 
@@ -43,6 +48,10 @@ std::optional<T> takeOne(std::deque<Counted<T>>& queue) {
 }
 
 struct CameraState {
+    CameraState() { pictures.setRecorder(&recorder); }
+    CameraState(const CameraState&) = delete;
+    CameraState& operator=(const CameraState&) = delete;
+
     mutable std::mutex mu;
     mutable std::condition_variable recorded;
     std::map<int, std::int32_t> ints;
@@ -67,6 +76,12 @@ struct CameraState {
     // packets, for the waits on them; each change notifies recorded.
     std::uint64_t changes = 0;
     std::size_t stalledPackets = 0;
+    FaultTable faults;
+    Recorder recorder;
+    std::function<void()> vanishHandler;
+    // Starts both cables' interfaces again (the restart fault); set once by
+    // the camera before any cable is served, called without mu.
+    std::function<void()> restartInterfaces;
 
     // Mu held.
     void changedLocked() {
@@ -99,6 +114,39 @@ struct CameraState {
             return;
         record[index].data = data;
         changedLocked();
+    }
+
+    // An occasion for faults of these kinds (see FaultTable::occasion); the
+    // one that fires is on record before anything it does. Mu held.
+    std::optional<FaultTable::Fired> fireLocked(std::initializer_list<Fault::Kind> kinds,
+                                                int action = -1) {
+        auto fired = faults.occasion(kinds, action);
+        if (fired) {
+            recorder.event(std::string("fault ") + faultName(fired->fault.kind) + " " +
+                           std::to_string(fired->occasion));
+            changedLocked();
+        }
+        return fired;
+    }
+
+    bool noChecksum() const {
+        std::lock_guard lock(mu);
+        return faults.noChecksum();
+    }
+
+    // The camera is gone. Without a handler, so is the process, at once and
+    // cleaning up nothing (no socket removed), as when its cable is pulled.
+    void vanish() {
+        std::function<void()> handler;
+        {
+            std::lock_guard lock(mu);
+            handler = vanishHandler;
+        }
+        if (!handler)
+            std::_Exit(3);
+        handler();
+        std::lock_guard lock(mu);
+        silent = true;
     }
 
     void countStalledPacket() {

@@ -34,6 +34,7 @@ std::string UsbLine::start(int n) {
     }
     path_ = path;
     stopping_ = false;
+    restartAsked_ = false;
     session_.reset();
     thread_ = std::thread([this] { serve(); });
     return path_;
@@ -60,6 +61,39 @@ bool UsbLine::sendRaw(const Bytes& bytes) {
     if (conn_ < 0)
         return false;
     return sendMessage(conn_, bytes, stopping_);
+}
+
+void UsbLine::send(const Bytes& bytes) {
+    if (bytes.size() < wire::kPacketOverhead || !state_.noChecksum()) {
+        sendRaw(bytes);
+        return;
+    }
+    Bytes unsummed = bytes;
+    wire::zeroChecksum(unsummed);
+    sendRaw(unsummed);
+}
+
+void UsbLine::requestRestart() {
+    restartAsked_ = true;
+    waker_.wake();
+}
+
+void UsbLine::restartIfAsked() {
+    // The camera's end of the connection goes with its interface; what the
+    // host had sent on it is gone too. The socket stays for the next one.
+    if (restartAsked_.exchange(false))
+        hangUp();
+}
+
+void UsbLine::freeze(std::chrono::milliseconds t) {
+    const auto until = Clock::now() + t;
+    for (auto now = Clock::now(); !stopping_ && now < until; now = Clock::now()) {
+        pauseOn(
+            waker_.fd(),
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+        // Only stop() ends a freeze early; anything else the loop sees after.
+        waker_.drain();
+    }
 }
 
 void UsbLine::hangUp() {
@@ -94,6 +128,11 @@ void UsbLine::serve() {
             break;
         if (w.woken)
             waker_.drain();
+        restartIfAsked();
+        {
+            std::lock_guard lock(connMu_);
+            conn = conn_;
+        }
         if (w.readable || w.hungUp) {
             if (conn < 0) {
                 const int accepted = acceptUsb(listen_);
@@ -109,6 +148,7 @@ void UsbLine::serve() {
                     hangUp();
                 } else if (n > 0) {
                     onMessage(Bytes(buf.begin(), buf.begin() + n), tooLong, Clock::now());
+                    restartIfAsked();
                 }
             }
         }

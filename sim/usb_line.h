@@ -26,10 +26,15 @@ public:
     bool serving() const { return thread_.joinable(); }
     // Sends bytes as one message; false when no host is connected.
     bool sendRaw(const Bytes& bytes);
+    // The restart fault, from either cable's thread: the serving thread
+    // closes the host's connection as soon as it is back in its loop.
+    void requestRestart();
 
 private:
     Received::Via via() const override { return Received::Usb; }
-    void send(const Bytes& bytes) override { sendRaw(bytes); }
+    void send(const Bytes& bytes) override;
+    void freeze(std::chrono::milliseconds t) override;
+    void restartIfAsked();
 
     void serve();
     void onMessage(const Bytes& message, bool tooLong, Clock::time_point now);
@@ -42,6 +47,7 @@ private:
     Waker waker_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> restartAsked_{false};
 
     // The host connection being served; guarded by connMu_ because sendRaw
     // may come from any thread.

@@ -74,6 +74,21 @@ void spoilChecksum(Bytes& packet) {
     packet.back() ^= 0xFF;
 }
 
+void garblePayload(Bytes& packet, int copy) {
+    if (packet.size() <= kPacketOverhead)
+        return;
+    const std::size_t length = packet.size() - kPacketOverhead;
+    const std::size_t at = (length / 2 + static_cast<std::size_t>(copy)) % length;
+    packet[4 + at] ^= 0xFF;
+}
+
+void zeroChecksum(Bytes& packet) {
+    if (packet.size() < kPacketOverhead)
+        return;
+    packet[packet.size() - 2] = 0;
+    packet.back() = 0;
+}
+
 void StreamParser::reset() {
     state_ = Idle;
     frame_ = Frame{};

@@ -61,6 +61,15 @@ Event parseMessage(const Bytes& message);
 
 // Spoils both checksum bytes of an encoded packet.
 void spoilChecksum(Bytes& packet);
+// Header and checksum: the bytes of an encoded packet besides its payload.
+inline constexpr std::size_t kPacketOverhead = 6;
+// Changes one payload byte of an encoded packet, leaving its length field and
+// checksum those of the true bytes. Copy n of a packet has another byte
+// changed than copies before it (while the payload is that long), so that
+// no two garbled copies are alike.
+void garblePayload(Bytes& packet, int copy);
+// Zeroes both checksum bytes of an encoded packet.
+void zeroChecksum(Bytes& packet);
 
 // Turns the host's byte stream into control bytes and packets. The host
 // paces a packet in pieces, so bytes arrive in any grouping; a packet whose
