@@ -1,14 +1,8 @@
 // The tulk-camsim program, run as a user runs it.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
-
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,86 +10,10 @@
 
 #include "tests/sim/host_port.h"
 #include "tests/sim/host_socket.h"
-
-extern char** environ;
+#include "tests/sim/program.h"
 
 namespace simtest {
 namespace {
-
-// A child process with its stdout on a pipe; killed and reaped if the test
-// leaves it running.
-class Program {
-public:
-    explicit Program(std::vector<std::string> args) {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        args.insert(args.begin(), TULK_CAMSIM_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, TULK_CAMSIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        out_ = fds[0];
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0)
-            ::close(out_);
-    }
-
-    bool started() const { return pid_ > 0; }
-
-    // Standard output up to the first newline (or its end).
-    std::string readLine() {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            char c;
-            if (::read(out_, &c, 1) != 1 || c == '\n')
-                break;
-            line += c;
-        }
-        return line;
-    }
-
-    std::string readAll() {
-        std::string all;
-        char buf[512];
-        ssize_t n;
-        while ((n = ::read(out_, buf, sizeof buf)) > 0)
-            all.append(buf, std::size_t(n));
-        return all;
-    }
-
-    void signal(int sig) { ::kill(pid_, sig); }
-
-    // The exit status, or -1 when the program did not exit normally.
-    int wait() {
-        int status = 0;
-        if (::waitpid(pid_, &status, 0) != pid_)
-            return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 class ProgramStops : public ::testing::TestWithParam<int> {};
 
@@ -135,9 +53,6 @@ TEST(ProgramOptions, HelpAndUnknownOptions) {
         EXPECT_EQ(prog.wait(), 2) << bad;
     }
 }
-
-const std::string kSerialLine = "tulk-camsim: serving serial on ";
-const std::string kUsbLine = "tulk-camsim: serving usb on ";
 
 TEST(ProgramCables, ServesSerialAndUsbWithFolders) {
     PrivateRuntimeDir runtime;

@@ -1,4 +1,9 @@
 // Misbehaviour on request: every fault the link's error paths are tested with.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "tests/sim/camera_fixture.h"
 
 namespace simtest {
@@ -130,6 +135,147 @@ TEST_F(CameraTest, SendRawArrivesAsItIs) {
     cam.sendRaw(junk);
     EXPECT_EQ(host->readBytes(junk.size()), junk);
     EXPECT_TRUE(host->quietFor(100ms));
+}
+
+}  // namespace
+}  // namespace simtest
+
+// The faults that wait for their own occasions (tulk-camsim's --fault).
+namespace simtest {
+namespace {
+
+using namespace std::chrono_literals;
+using camsim::Fault;
+using Kind = Fault::Kind;
+using Fired = std::vector<std::pair<Kind, int>>;
+
+Fault fault(Kind kind, int at = 1, int every = 0) {
+    Fault f;
+    f.kind = kind;
+    f.at = at;
+    f.every = every;
+    return f;
+}
+
+TEST_F(CameraTest, FaultFiresOnItsOccasionsAndAResendIsNone) {
+    cam.setData(14, pattern(100));
+    cam.setMaxPacket(10);
+    cam.addFault(fault(Kind::GarblePacket, 2, 3));
+    host->writeCommand({4, 14});
+    std::vector<int> garbled;
+    Bytes data;
+    for (int seq = 0;; ++seq) {
+        auto p = host->readPacket();
+        ASSERT_TRUE(p);
+        if (!p->sumOk) {
+            garbled.push_back(seq);
+            host->writeByte(kNak);
+            p = host->readPacket();
+            ASSERT_TRUE(p && p->sumOk);
+        }
+        EXPECT_EQ(p->seq, seq);
+        data.insert(data.end(), p->payload.begin(), p->payload.end());
+        host->writeByte(kAck);
+        if (p->type == 0x03)
+            break;
+    }
+    EXPECT_EQ(data, pattern(100));
+    EXPECT_EQ(garbled, (std::vector<int>{1, 4, 7}));
+    EXPECT_EQ(cam.firedFaults(),
+              (Fired{{Kind::GarblePacket, 2}, {Kind::GarblePacket, 5}, {Kind::GarblePacket, 8}}));
+}
+
+TEST_F(CameraTest, OnlyPictureTransfersAreOccasionsForThePictureFaults) {
+    cam.setData(15, pattern(30));
+    cam.setMaxPacket(10);
+    cam.addFault(fault(Kind::GarbleAlways));
+    cam.addFault(fault(Kind::StallMidTransfer));
+    host->writeCommand({4, 15});
+    EXPECT_EQ(readTransfer(), pattern(30));
+    EXPECT_EQ(cam.firedFaults(), Fired{});
+}
+
+TEST_F(CameraTest, FirstFaultOfAnOccasionTakesItFromTheOthers) {
+    cam.generatePictures(1, 16, 16);
+    cam.addFault(fault(Kind::Restart));
+    cam.addFault(fault(Kind::LoseAnswer));
+    host->writeCommand({2, 2});
+    ASSERT_TRUE(cam.waitUntil([&] { return !cam.firedFaults().empty(); }, 3s));
+    // The snapshot that restarted the camera was no occasion for lose-answer:
+    // the next one is its first.
+    host->writeCommand({2, 2});
+    host->writeCommand({1, 10});
+    auto count = host->readPacket();
+    ASSERT_TRUE(count);
+    EXPECT_EQ(count->payload, le32(2));  // taken once, unanswered
+    EXPECT_EQ(cam.firedFaults(), (Fired{{Kind::Restart, 1}, {Kind::LoseAnswer, 1}}));
+}
+
+TEST_F(CameraTest, StalledCameraNeitherSendsNorReadsThenCarriesOn) {
+    const Bytes data = pattern(40);
+    cam.setData(14, data);
+    cam.setMaxPacket(10);
+    Fault stall = fault(Kind::StallMidTransfer);
+    stall.duration = 1000ms;
+    cam.addFault(stall);
+    host->writeCommand({4, 14});
+    for (int seq = 0; seq < 2; ++seq) {
+        auto p = host->readPacket();
+        ASSERT_TRUE(p && p->sumOk);
+        EXPECT_EQ(p->seq, seq);
+        if (seq == 0)
+            host->writeByte(kAck);
+    }
+    // Frozen after the second of four packets, before the host's answer.
+    const std::size_t before = cam.rawReceived().size();
+    host->writeByte(kAck);
+    const auto grew = [&] { return cam.rawReceived().size() > before; };
+    EXPECT_FALSE(cam.waitUntil(grew, 300ms));
+    EXPECT_TRUE(cam.waitUntil(grew, 3s));
+    for (int seq = 2; seq < 4; ++seq) {
+        auto p = host->readPacket();
+        ASSERT_TRUE(p && p->sumOk);
+        EXPECT_EQ(p->seq, seq);
+        EXPECT_EQ(p->payload, Bytes(data.begin() + seq * 10, data.begin() + seq * 10 + 10));
+        host->writeByte(kAck);
+    }
+}
+
+TEST_F(CameraTest, VanishedCameraRunsItsHandlerThenFallsSilent) {
+    cam.generatePictures(1, 16, 16);
+    int vanished = 0;
+    cam.setVanishHandler([&] { ++vanished; });
+    cam.addFault(fault(Kind::Vanish));
+    host->writeCommand({2, 2});
+    ASSERT_TRUE(cam.waitUntil([&] { return !cam.firedFaults().empty(); }, 3s));
+    host->writeCommand({1, 10});
+    EXPECT_TRUE(host->quietFor());
+    EXPECT_EQ(vanished, 1);
+    EXPECT_EQ(cam.pictures().size(), 1u);
+}
+
+TEST(CameraRecord, NamesFilesPlainlyAndContinuesFromTheHighestNumber) {
+    char tmpl[] = "/tmp/tulk-record-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::filesystem::path dir = tmpl;
+    std::ofstream(dir / "000041-old.JPG") << "x";
+    std::ofstream(dir / "notes-000099") << "x";  // no record file
+    {
+        camsim::Camera camera;
+        ASSERT_TRUE(camera.setRecord(dir.string()));
+        camsim::Picture p;
+        p.jpeg = {1, 2, 3};
+        p.name = "../a\nb";
+        camera.addPicture(p);
+    }
+    std::ifstream in(dir / "000042-.._a_b", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              (Bytes{1, 2, 3}));
+    EXPECT_FALSE(std::filesystem::exists(dir.parent_path() / "a\nb"));
+
+    camsim::Camera camera;  // a file where the folder should be
+    EXPECT_FALSE(camera.setRecord((dir / "000041-old.JPG").string()));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -43,6 +44,16 @@ std::optional<Bytes> HostSocket::receive(milliseconds timeout) {
     if (n <= 0)
         return std::nullopt;
     return Bytes(buf.begin(), buf.begin() + n);
+}
+
+bool HostSocket::waitClosed(milliseconds timeout) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, int(timeout.count())) <= 0)
+        return false;
+    std::uint8_t byte = 0;
+    const ssize_t n = ::recv(fd_, &byte, 1, MSG_DONTWAIT);
+    // A camera that closes with bytes of ours unread resets the connection.
+    return n == 0 || (n < 0 && errno == ECONNRESET);
 }
 
 PrivateRuntimeDir::PrivateRuntimeDir() {

@@ -27,6 +27,9 @@ public:
     std::optional<Bytes> receive(milliseconds timeout = milliseconds(3000));
     // True when no message arrives within the time.
     bool quietFor(milliseconds time = milliseconds(300)) { return !receive(time); }
+    // True when the camera closes the connection within the time, before
+    // sending anything more.
+    bool waitClosed(milliseconds timeout = milliseconds(3000));
 
 private:
     int fd_ = -1;
