@@ -39,18 +39,46 @@ TEST(ProgramOptions, HelpAndUnknownOptions) {
     Program help({"--help"});
     ASSERT_TRUE(help.started());
     const std::string text = help.readAll();
-    for (const char* mention :
-         {"--help", "--serial", "--usb[=N]", "--folders=SPEC", "--pace", "NAME[:PICTURES][(ITEMS)]",
-          "--pictures=DIR", "--generate=N", "--model=TEXT"})
+    for (const char* mention : {"--help",
+                                "--serial",
+                                "--usb[=N]",
+                                "--folders=SPEC",
+                                "--pace",
+                                "NAME[:PICTURES][(ITEMS)]",
+                                "--pictures=DIR",
+                                "--generate=N",
+                                "--model=TEXT",
+                                "--fault=SPEC",
+                                "--link=PATH",
+                                "--record=DIR",
+                                "stall-mid-transfer",
+                                "garble-packet",
+                                "garble-always",
+                                "no-checksum",
+                                "lose-answer",
+                                "ignore-command",
+                                "restart",
+                                "vanish",
+                                "events.log"})
         EXPECT_NE(text.find(mention), std::string::npos) << mention;
     EXPECT_EQ(help.wait(), 0);
 
     for (const char* bad :
          {"--no-such-option", "--usb=x", "--usb=100", "--pace=1", "--folders", "--folders=A(",
-          "--idle-reset=-5", "--generate=x", "--generate=10000", "--pictures=", "--model"}) {
+          "--idle-reset=-5", "--generate=x", "--generate=10000", "--pictures=", "--model",
+          "--fault", "--fault=", "--fault=nonsense", "--fault=restart,at=0",
+          "--fault=stall-mid-transfer,for=5", "--link=", "--record="}) {
         Program prog({bad});
         ASSERT_TRUE(prog.started());
         EXPECT_EQ(prog.wait(), 2) << bad;
+    }
+    // A value may be the next argument, but an option is never taken for one;
+    // a link needs a terminal to lead to.
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--fault", "--serial"}, {"--usb", "--link", "/tmp/x"}}) {
+        Program prog(bad);
+        ASSERT_TRUE(prog.started());
+        EXPECT_EQ(prog.wait(), 2) << bad[0] << " " << bad[1];
     }
 }
 
