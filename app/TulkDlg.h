@@ -21,8 +21,9 @@
 
 #include "app/CameraWorker.h"
 #include "app/EditControls.h"
-#include "app/IntervalClock.h"
+#include "ftp/FtpUpload.h"
 #include "ftp/FtpWorker.h"
+#include "run/RunEngine.h"
 #include "sound/SoundIn.h"
 
 class CProgressWindow;
@@ -78,7 +79,7 @@ public:
     QString StatusLine() const;
     // Time-lapse ticks dropped because a picture step was still running or
     // the clock found its deadline passed.
-    long DroppedTicks() const { return m_nDroppedTicks + m_clockTimeLapse.Skipped(); }
+    long DroppedTicks() const { return m_runTimeLapse.Totals().dropped; }
 
     // Download and erase.
     void OnGetAllFiles();
@@ -198,7 +199,10 @@ private:
     void SaveFolderRefused(const QString& folder, const QString& why);
     // The time-lapse clock's tick, on the clock's thread: one picture step
     // queued on the camera thread, unless the previous one is still running.
-    void TimeLapseTimerProc();
+    // The time lapse's events, on the run's thread.
+    void OnRunEvent(const RunEvent& event);
+    // On the window thread.
+    void ShowRunEvent(const RunEvent& event);
     // Stops the time lapse and Get All Files: no new picture step or
     // download is queued; those queued finish before any later camera work.
     void StopPictureWork();
@@ -212,6 +216,8 @@ private:
     // Publishes the picture file on the FTP thread, then shows how it went
     // in the status line and runs finished on the window thread.
     void PublishLastPicture(const std::string& path, std::function<void()> finished);
+    // The status line's word on the last publication.
+    void ShowPublication(FtpResult result, const std::string& reason);
     // The status line: the line, and the last publication's outcome.
     void SetStatusText(const QString& line);
     CProgressWindow* TakingPictureWindow();
@@ -260,7 +266,6 @@ private:
     QIcon m_hIcon;
 
     std::int32_t m_nTimerValue = 0;
-    std::atomic<long> m_nDroppedTicks{0};
     CProgressWindow* m_wndTakingPicture = nullptr;
     CProgressWindow* m_wndDownloading = nullptr;
     CProgressWindow* m_wndRegisterDump = nullptr;
@@ -278,9 +283,12 @@ private:
     QString m_strModel;
     QString m_strConnectFailure;
     std::atomic<bool> m_bLinkFailing{false};
-    std::atomic<int> m_nTimeLapsePictures{0};
     std::atomic<long> m_nLastStepMs{0};
     long m_nTimeLapseInterval = 0;
+    // The time lapse's camera while it is lost ("camera lost at ..."), or
+    // how it came back; empty when nothing happened.
+    QString m_strRunOutage;
+    bool m_bRunOutage = false;
 
     // Where pictures go now: the current folder, as the field shows it.
     QString m_strFolderInUse;
@@ -306,12 +314,30 @@ private:
     // The sound capture, for the window's whole life.
     CSoundIn m_SoundIn;
 
+    // The time lapse's way to the camera: its work on the camera thread, the
+    // link opened again after an outage (TulkDlgCapture.cpp).
+    class CWindowRunCamera : public CRunCamera {
+    public:
+        explicit CWindowRunCamera(CTulkDlg& window) : m_window(window) {}
+        bool RunOnLink(const std::function<void()>& work) override;
+        eph_iob* Link() override;
+        bool Reopen() override;
+        // What the run opens again: taken when it starts.
+        int m_nPort = 1;
+        long m_nSpeed = 0;
+        int m_nUseUsb = 0;
+
+    private:
+        CTulkDlg& m_window;
+    };
+
     // Last, so that they go first: the window's parts outlive the camera
-    // thread and the FTP thread, and the camera thread outlives the clock
+    // thread and the FTP thread, and the camera thread outlives the run
     // that queues work on it.
     CFtpWorker m_ftp;
     CCameraWorker m_camera;
-    CIntervalClock m_clockTimeLapse;
+    CWindowRunCamera m_runCamera{*this};
+    CRunEngine m_runTimeLapse{m_runCamera};
 };
 
 // One capture: the focus mode written around the snapshot. Does nothing

@@ -7,9 +7,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
 
+#include "app/LinkHealth.h"
 #include "app/ProgressWindow.h"
 #include "app/Settings.h"
 #include "app/TulkDlg.h"
@@ -17,6 +19,8 @@
 #include "camera/camera_ops.h"
 #include "camera/download.h"
 #include "camera/picture_steps.h"
+#include "camera/transfer_progress.h"
+#include "ftp/FtpUpload.h"
 #include "link/eph.h"
 #include "log/activity_log.h"
 #include "log/platform/debug_output.h"
@@ -89,10 +93,34 @@ void CTulkDlg::OnRunTimeLapse() {
     m_editDelay->SetValue(interval);
     g_nUploadToFtp = UploadFtpState();
     ForgetSaveFailures();
-    m_nTimeLapsePictures = 0;
     m_nLastStepMs = 0;
     m_nTimeLapseInterval = interval;
-    m_clockTimeLapse.Start(std::chrono::milliseconds(interval), [this] { TimeLapseTimerProc(); });
+    m_strRunOutage.clear();
+    m_bRunOutage = false;
+    // A lost camera is opened again as the last Connect opened it.
+    m_runCamera.m_nUseUsb = g_bUseUsb;
+    std::int32_t port = 1;
+    if (SettingDword("SerialPort", &port, 0) != 1) {
+        port = 1;
+    }
+    std::int32_t position = 1;
+    if (SettingDword("SerialSpeed", &position, 0) != 1) {
+        position = 1;
+    }
+    m_runCamera.m_nPort = port;
+    m_runCamera.m_nSpeed = eph_speedofcode(position);
+    RunSettings settings;
+    settings.interval = std::chrono::milliseconds(interval);
+    settings.saveEveryTime = g_bSaveEveryTime != 0;
+    settings.deleteAfter = g_bDeleteAfterDownload != 0;
+    settings.folder = SaveFolderPath();
+    settings.focusMode = g_nFocusMode;
+    // Save Every Time and Delete After Download are read at each tick, as
+    // the boxes may change while the run goes on.
+    settings.readAtTick = [] {
+        return std::make_pair(g_bSaveEveryTime != 0, g_bDeleteAfterDownload != 0);
+    };
+    m_runTimeLapse.Start(settings, [this](const RunEvent& event) { OnRunEvent(event); });
     g_bTimeLapseRunning = 1;
     ShowStatus();
 }
@@ -111,89 +139,144 @@ std::int32_t CTulkDlg::UploadFtpState() const {
 }
 
 void CTulkDlg::OnStopTimeLapse() {
-    if (g_bConnected && g_bTimeLapseRunning) {
-        m_clockTimeLapse.Stop();
+    // A run whose camera is lost is stopped as well.
+    if (g_bTimeLapseRunning && (g_bConnected || m_bRunOutage)) {
+        m_runTimeLapse.Stop();
         g_bTimeLapseRunning = 0;
         ShowStatus();
     }
 }
 
-void CTulkDlg::TimeLapseTimerProc() {
-    // The previous picture is still being taken: this tick is dropped,
-    // never queued.
-    int expected = 0;
-    if (!g_bTakingPicture.compare_exchange_strong(expected, 1)) {
-        ++m_nDroppedTicks;
-        debug_output("Time lapse tick dropped: the previous picture is not done\r\n");
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (g_bTakingPicture) {
-                TakingPictureWindow()->Begin(QStringLiteral("Taking picture , please wait"), false);
-            }
-        },
-        Qt::QueuedConnection);
-    auto counters = std::make_shared<CameraCounters>();
-    auto taken = std::make_shared<bool>(false);
-    // The picture to publish once the camera work is done, if any.
-    auto publish = std::make_shared<std::string>();
-    auto started = std::make_shared<std::chrono::steady_clock::time_point>();
-    const std::string folder = SaveFolderPath();
-    const bool queued = CameraPost(
-        [this, counters, folder, taken, publish, started] {
-            *started = std::chrono::steady_clock::now();
-            *taken = Capture();
-            const auto elapsed =
-                static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - *started)
-                                               .count());
-            // Only a picture that reached the folder is published, and only
-            // after the camera is done with it (erased or not).
-            std::string saved;
-            if (g_bSaveEveryTime && GetLastPicture(true, folder, &saved) == 0 &&
-                g_nUploadToFtp == 1 && g_bTimeLapseRunning == 1) {
-                *publish = saved;
-            }
-            char line[128];
-            std::snprintf(line, sizeof line, "Time to take picture %lu ,secs %lu\r\n", elapsed,
-                          elapsed / 1000);
-            debug_output(line);
-            // The whole step, download included: what stretches the interval.
-            m_nLastStepMs = StepMs(*started);
-            *counters = ReadCounters();
-        },
-        [this, counters, taken, publish, started] {
-            if (*taken) {
-                ++m_nTimeLapsePictures;
-            }
-            ShowCounters(*counters);
-            // The step ends, and the next may begin, once the picture is
-            // published: uploads never overlap.
-            auto end = [this, publish, started] {
-                if (!publish->empty()) {
-                    m_nLastStepMs = StepMs(*started);
-                }
-                if (m_wndTakingPicture) {
-                    m_wndTakingPicture->End();
-                }
+bool CTulkDlg::CWindowRunCamera::RunOnLink(const std::function<void()>& work) {
+    // The run's thread waits here for the camera thread, never for the
+    // window: the job's end is told through the promise, not the window.
+    auto finished = std::make_shared<std::promise<void>>();
+    std::future<void> done = finished->get_future();
+    g_bTakingPicture = 1;
+    const bool posted = m_window.m_camera.Post(
+        [this, &work, finished] {
+            const auto started = std::chrono::steady_clock::now();
+            work();
+            m_window.m_nLastStepMs = StepMs(started);
+            const CameraCounters counters = ReadCounters();
+            // With publishing, the step ends once the picture is published
+            // (StepEnded): uploads never overlap.
+            if (g_nUploadToFtp != 1) {
                 g_bTakingPicture = 0;
-            };
-            if (publish->empty()) {
-                end();
-            } else {
-                PublishLastPicture(*publish, end);
             }
-        });
-    if (!queued) {
+            QMetaObject::invokeMethod(
+                &m_window,
+                [this, counters] {
+                    m_window.ShowCounters(counters);
+                    if (m_window.m_wndTakingPicture) {
+                        m_window.m_wndTakingPicture->End();
+                    }
+                },
+                Qt::QueuedConnection);
+            finished->set_value();
+        },
+        &m_window);
+    if (!posted) {
+        g_bTakingPicture = 0;
+        return false;
+    }
+    done.wait();
+    return true;
+}
+
+eph_iob* CTulkDlg::CWindowRunCamera::Link() {
+    return g_bConnected ? g_iob : nullptr;
+}
+
+bool CTulkDlg::CWindowRunCamera::Reopen() {
+    std::lock_guard lock(LinkLock());
+    // Until the camera answers again the window has no link: its handlers
+    // do nothing, as when no camera is connected.
+    g_bConnected = 0;
+    if (g_iob) {
+        eph_close(g_iob, 0);
+        eph_free(g_iob);
+        g_iob = nullptr;
+    }
+    LinkHealthReset();
+    g_bUseUsb = m_nUseUsb;
+    g_iob = eph_open(m_nPort, m_nSpeed);
+    if (!g_iob) {
+        return false;
+    }
+    g_iob->progress_cb = TransferProgressCallback;
+    g_iob->error_cb = LinkHealthErrorCallback;
+    g_bConnected = 1;
+    return true;
+}
+
+void CTulkDlg::OnRunEvent(const RunEvent& event) {
+    if (event.kind == RunEvent::Tick) {
+        g_bTakingPicture = 1;
+    }
+    // Publishing runs here, on the run's thread, never with the link held
+    // and never waiting for the window: the next tick waits for it, so
+    // uploads never overlap.
+    if (event.kind == RunEvent::PictureSaved && g_nUploadToFtp == 1 && g_bTimeLapseRunning == 1) {
+        std::string reason;
+        const FtpResult result =
+            FtpUploadLastPicture(event.path.c_str(), &reason, m_ftp.AbortFlag());
+        if (result == FtpResult::NoSettings) {
+            g_nUploadToFtp = 0;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, result, reason] { ShowPublication(result, reason); },
+            Qt::QueuedConnection);
+    }
+    if (event.kind == RunEvent::StepEnded || event.kind == RunEvent::Ended) {
         g_bTakingPicture = 0;
     }
+    QMetaObject::invokeMethod(
+        this, [this, event] { ShowRunEvent(event); }, Qt::QueuedConnection);
+}
+
+void CTulkDlg::ShowRunEvent(const RunEvent& event) {
+    switch (event.kind) {
+        case RunEvent::Tick:
+            if (g_bTimeLapseRunning && g_bTakingPicture) {
+                TakingPictureWindow()->Begin(QStringLiteral("Taking picture , please wait"), false);
+            }
+            break;
+        case RunEvent::CameraLost:
+            m_bRunOutage = true;
+            m_strRunOutage = QString::fromStdString(event.text);
+            if (m_wndTakingPicture) {
+                m_wndTakingPicture->End();
+            }
+            break;
+        case RunEvent::CameraBack:
+            m_bRunOutage = false;
+            m_strRunOutage = QString::fromStdString(event.text);
+            m_bLinkFailing = false;
+            break;
+        case RunEvent::Ended:
+            m_bRunOutage = false;
+            if (m_wndTakingPicture) {
+                m_wndTakingPicture->End();
+            }
+            break;
+        case RunEvent::StepEnded:
+            if (m_wndTakingPicture) {
+                m_wndTakingPicture->End();
+            }
+            break;
+        case RunEvent::PictureSaved:
+        case RunEvent::StepFailed:
+        case RunEvent::TickDropped:
+            break;
+    }
+    ShowLinkState();
 }
 
 void CTulkDlg::StopPictureWork() {
-    m_clockTimeLapse.Stop();
+    m_runTimeLapse.Stop();
     g_bTimeLapseRunning = 0;
+    m_bRunOutage = false;
     ShowStatus();
     // Get All Files queues no further picture.
     m_nGetAllCount = m_nGetAllNext;

@@ -25,6 +25,23 @@ void CTulkDlg::OnFtpSettings() {
     }
 }
 
+void CTulkDlg::ShowPublication(FtpResult result, const std::string& reason) {
+    const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    const QString why = QString::fromStdString(reason);
+    switch (result) {
+        case FtpResult::Published:
+            m_strLastPublication = QStringLiteral("FTP %1: published").arg(when);
+            break;
+        case FtpResult::NoSettings:
+            m_strLastPublication = QStringLiteral("FTP %1: off, %2").arg(when, why);
+            break;
+        case FtpResult::Failed:
+            m_strLastPublication = QStringLiteral("FTP %1: failed: %2").arg(when, why);
+            break;
+    }
+    ShowStatus();
+}
+
 void CTulkDlg::PublishLastPicture(const std::string& path, std::function<void()> finished) {
     auto result = std::make_shared<FtpResult>(FtpResult::Failed);
     auto reason = std::make_shared<std::string>();
@@ -39,21 +56,8 @@ void CTulkDlg::PublishLastPicture(const std::string& path, std::function<void()>
         },
         this,
         [this, result, reason, finished] {
-            const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-            const QString why = QString::fromStdString(*reason);
-            switch (*result) {
-                case FtpResult::Published:
-                    m_strLastPublication = QStringLiteral("FTP %1: published").arg(when);
-                    break;
-                case FtpResult::NoSettings:
-                    m_strLastPublication = QStringLiteral("FTP %1: off, %2").arg(when, why);
-                    break;
-                case FtpResult::Failed:
-                    m_strLastPublication = QStringLiteral("FTP %1: failed: %2").arg(when, why);
-                    break;
-            }
+            ShowPublication(*result, *reason);
             finished();
-            ShowStatus();
         });
     if (!posted) {
         finished();

@@ -40,6 +40,19 @@ QString CTulkDlg::StatusLine() const {
 }
 
 void CTulkDlg::ShowStatus() {
+    if (g_bTimeLapseRunning && m_bRunOutage) {
+        // The run goes on looking for its camera.
+        if (!m_timerStatus.isActive()) {
+            m_timerStatus.start();
+        }
+        const RunTotals totals = m_runTimeLapse.Totals();
+        SetStatusText(
+            QStringLiteral("Time lapse: %1; looking for it again (%2 %3 taken)")
+                .arg(m_strRunOutage)
+                .arg(totals.taken)
+                .arg(totals.taken == 1 ? QStringLiteral("picture") : QStringLiteral("pictures")));
+        return;
+    }
     if (!g_bConnected) {
         m_timerStatus.stop();
         SetStatusText(m_strConnectFailure.isEmpty()
@@ -61,12 +74,13 @@ void CTulkDlg::ShowStatus() {
     if (!m_timerStatus.isActive()) {
         m_timerStatus.start();
     }
-    const int taken = m_nTimeLapsePictures;
+    const RunTotals totals = m_runTimeLapse.Totals();
+    const long taken = totals.taken;
     QString line = QStringLiteral("Time lapse: %1 %2 taken")
                        .arg(taken)
                        .arg(taken == 1 ? QStringLiteral("picture") : QStringLiteral("pictures"));
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        m_clockTimeLapse.NextDue() - std::chrono::steady_clock::now());
+        m_runTimeLapse.NextDue() - std::chrono::steady_clock::now());
     // Tenths while it is close, whole seconds otherwise.
     const double seconds = left.count() < 0 ? 0.0 : left.count() / 1000.0;
     line += seconds < 10
@@ -75,6 +89,9 @@ void CTulkDlg::ShowStatus() {
     if (DroppedTicks() > 0 && m_nLastStepMs > m_nTimeLapseInterval) {
         line += QStringLiteral("; interval stretched: the last picture took %1 s")
                     .arg(m_nLastStepMs / 1000.0, 0, 'f', 1);
+    }
+    if (!m_strRunOutage.isEmpty()) {
+        line += QStringLiteral("; ") + m_strRunOutage;
     }
     SetStatusText(line);
 }

@@ -1,11 +1,14 @@
 #include "cli/TulkCli.h"
 
+#include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -197,11 +200,34 @@ int CTulkCli::Run() {
     if (NeedsFolder(m_options) && !UseFolder()) {
         return m_nExit;
     }
+    // Removed after the demo camera that serves in it (declared first, so
+    // gone last).
+    struct FolderGone {
+        std::string path;
+        ~FolderGone() {
+            std::error_code ignored;
+            if (!path.empty()) {
+                std::filesystem::remove_all(path, ignored);
+            }
+        }
+    } demoFolderGone;
     std::unique_ptr<CDemoCamera> demo;
+    std::string& demoFolder = demoFolderGone.path;
     if (m_options.demo) {
+        // The demo camera's socket lives in a folder of this process's own,
+        // so that it can never be another program's camera, nor another
+        // program's demo this one.
+        demoFolder = MakePrivateFolder("tulk-cli-demo");
+        if (demoFolder.empty()) {
+            Fail(kExitNoCamera,
+                 std::string("the demo camera cannot be made: ") + std::strerror(errno));
+            return m_nExit;
+        }
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(demoFolder));
         demo = std::make_unique<CDemoCamera>();
         if (!demo->Error().empty()) {
-            std::fprintf(stderr, "tulk-cli: %s\n", demo->Error().c_str());
+            Fail(kExitNoCamera, "the demo camera cannot be made: " + demo->Error());
+            return m_nExit;
         }
     }
     if (!Connect()) {
@@ -324,11 +350,15 @@ void CTulkCli::Saved(const std::string& path) {
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
     if (m_options.hook) {
-        const int status = RunHook(*m_options.hook, path);
-        if (status != 0) {
-            Fail(kExitHook, status < 0 ? "the hook could not be run for " + path
-                                       : "the hook ended with status " + std::to_string(status) +
-                                             " for " + path);
+        const HookEnd end = RunHook(*m_options.hook, path);
+        if (end.how == HookEnd::NotRun) {
+            Fail(kExitHook, "the hook could not be run for " + path);
+        } else if (end.how == HookEnd::Signalled) {
+            Fail(kExitHook,
+                 "the hook was ended by signal " + std::to_string(end.value) + " for " + path);
+        } else if (end.value != 0) {
+            Fail(kExitHook,
+                 "the hook ended with status " + std::to_string(end.value) + " for " + path);
         }
     }
 }
@@ -477,9 +507,9 @@ void CTulkCli::TimeLapse() {
     }
     const RunTotals totals = engine.Totals();
     std::fprintf(stderr,
-                 "tulk-cli: time lapse: %ld of %ld pictures taken, %ld saved, %ld ticks dropped, "
-                 "%ld missed\n",
-                 totals.taken, settings.frames, totals.saved, totals.dropped, totals.missed);
+                 "tulk-cli: time lapse: %ld of %ld pictures taken, %ld ticks dropped, %ld missed, "
+                 "%ld saved\n",
+                 totals.taken, settings.frames, totals.dropped, totals.missed, totals.saved);
 }
 
 void CTulkCli::OnRunEvent(const RunEvent& event) {
@@ -501,6 +531,7 @@ void CTulkCli::OnRunEvent(const RunEvent& event) {
             std::fprintf(stderr, "tulk-cli: %s\n", event.text.c_str());
             break;
         case RunEvent::Tick:
+        case RunEvent::StepEnded:
         case RunEvent::TickDropped:
         case RunEvent::Ended:
             break;

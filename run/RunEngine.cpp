@@ -5,6 +5,7 @@
 #include <ctime>
 #include <deque>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include "camera/camera_ops.h"
@@ -317,14 +318,27 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
         begin.kind = RunEvent::Tick;
         begin.tick = tick;
         run.Emit(begin);
+        if (run.settings.readAtTick) {
+            std::tie(run.settings.saveEveryTime, run.settings.deleteAfter) =
+                run.settings.readAtTick();
+        }
         Outcome out;
-        if (!camera.RunOnLink([&] { PictureStep(run, camera.Link(), out, tick); })) {
+        // A step that was queued behind a stop is not taken.
+        if (!camera.RunOnLink([&] {
+                if (!run.Stopping()) {
+                    PictureStep(run, camera.Link(), out, tick);
+                }
+            })) {
             why = "the camera link was closed";
             break;
         }
         for (RunEvent& event : out.events) {
             run.Emit(std::move(event));
         }
+        RunEvent ended;
+        ended.kind = RunEvent::StepEnded;
+        ended.tick = tick;
+        run.Emit(ended);
         if (!out.lost) {
             const long next = run.NextTickAfter(Clock::now());
             for (long skipped = tick + 1; skipped < next; ++skipped) {
@@ -358,6 +372,9 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
                 break;
             }
             const bool closed = !camera.RunOnLink([&] {
+                if (run.Stopping()) {
+                    return;
+                }
                 {
                     LookPatience patience;
                     back = Answering(camera.Link()) || camera.Reopen();

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "link/eph.h"
 
@@ -40,6 +41,9 @@ struct RunSettings {
     bool deleteAfter = false;
     std::string folder;  // where pictures are saved, ending in "/"
     std::int32_t focusMode = -1;
+    // When set, asked before each tick's picture for Save Every Time and
+    // Delete After Download as they are now (the window's boxes).
+    std::function<std::pair<bool, bool>()> readAtTick;
     // The longest wait between two looks for a lost camera.
     std::chrono::milliseconds longestRetry{30000};
 };
@@ -49,6 +53,7 @@ struct RunEvent {
         Tick,          // a tick's picture step begins
         PictureSaved,  // path: the file; after the camera is done with it
         StepFailed,    // text: what went wrong with this tick's picture
+        StepEnded,     // the tick's picture step and its events are done
         TickDropped,   // a picture step was still running
         CameraLost,    // text: "camera lost at 14:03:12"
         CameraBack,    // text: "camera back at ... after ..., n ticks missed"

@@ -16,7 +16,16 @@ void WatchStopSignals(std::function<void(int)> onSignal);
 // Ends that thread.
 void StopWatchingSignals();
 
+// How a hook ended: its exit status, the signal that ended it, or not run.
+struct HookEnd {
+    enum How { Exited, Signalled, NotRun } how = NotRun;
+    int value = 0;  // the status or the signal's number
+};
+
 // Runs the command with /bin/sh, with TULK_PICTURE set to the picture's path
-// in its environment, and waits for it. Its exit status; -1 when it could
-// not be started or did not exit normally.
-int RunHook(const std::string& command, const std::string& picture);
+// in its environment, and waits for it.
+HookEnd RunHook(const std::string& command, const std::string& picture);
+
+// A new folder of this process's alone (mode 0700) under the system's
+// temporary folder; empty, with errno set, when none can be made.
+std::string MakePrivateFolder(const std::string& prefix);

@@ -63,7 +63,7 @@ void StopWatchingSignals() {
     }
 }
 
-int RunHook(const std::string& command, const std::string& picture) {
+HookEnd RunHook(const std::string& command, const std::string& picture) {
     std::vector<std::string> variables;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -98,13 +98,24 @@ int RunHook(const std::string& command, const std::string& picture) {
     posix_spawnattr_destroy(&attributes);
     if (started != 0) {
         errno = started;
-        return -1;
+        return {};
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
-            return -1;
+            return {};
         }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status)) {
+        return {HookEnd::Signalled, WTERMSIG(status)};
+    }
+    return WIFEXITED(status) ? HookEnd{HookEnd::Exited, WEXITSTATUS(status)} : HookEnd{};
+}
+
+std::string MakePrivateFolder(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + ".XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        return {};
+    }
+    return pattern;
 }

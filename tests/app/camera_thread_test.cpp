@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app/CameraWorker.h"
-#include "app/IntervalClock.h"
 #include "app/MessageBoxes.h"
 #include "app/ProgressWindow.h"
 #include "app/ThreadRule.h"
@@ -130,36 +129,6 @@ TEST(CameraWorkerTest, CompletionIsDroppedWhenItsWindowIsGone) {
     worker.Join();
     QCoreApplication::processEvents();
     EXPECT_FALSE(done);
-}
-
-TEST(IntervalClockTest, SkipsTheTicksThatFallDueDuringOne) {
-    CIntervalClock clock;
-    std::atomic<int> ticks{0};
-    // The first tick takes 3.5 periods: the three deadlines within it pass.
-    clock.Start(20ms, [&] {
-        if (ticks++ == 0) {
-            std::this_thread::sleep_for(70ms);
-        }
-    });
-    ASSERT_TRUE(EventsUntil([&] { return ticks >= 2; }));
-    clock.Stop();
-    EXPECT_GE(clock.Skipped(), 3);
-    EXPECT_FALSE(clock.Running());
-}
-
-TEST(IntervalClockTest, StopWaitsForTheTickInHand) {
-    CIntervalClock clock;
-    std::atomic<bool> entered{false};
-    std::atomic<bool> left{false};
-    clock.Start(10ms, [&] {
-        if (!entered.exchange(true)) {
-            std::this_thread::sleep_for(100ms);
-            left = true;
-        }
-    });
-    ASSERT_TRUE(EventsUntil([&] { return entered.load(); }));
-    clock.Stop();
-    EXPECT_TRUE(left);
 }
 
 struct DetailsCase {
