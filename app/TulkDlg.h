@@ -368,14 +368,12 @@ std::int32_t RegDump(int reg);
 // Sends LCDMODE with the mode's low byte.
 void SetViewfinder(int mode);
 
-// Downloads the camera's newest picture into the current folder. After a
-// time-lapse picture it also erases the picture when "Delete After Download"
-// was on at the last Get Last, and only when the download succeeded.
-// The picture goes into the folder (ending in "/"; empty: the current
-// folder). Camera thread. 0 when the picture reached the folder, -1
-// otherwise; *saved (when given) then gets the file's path.
-int GetLastPicture(bool afterTimeLapsePicture = false, const std::string& folder = {},
-                   std::string* saved = nullptr);
+// Downloads the camera's newest picture into the folder (ending in "/";
+// empty: the current folder). A time lapse's pictures are the run engine's,
+// which erases them with "Delete After Download". Camera thread. 0 when the
+// picture reached the folder, -1 otherwise; *saved (when given) then gets
+// the file's path.
+int GetLastPicture(const std::string& folder = {}, std::string* saved = nullptr);
 // 1 when picture index + 1 is already in the current folder under the name
 // a download would give it, else 0.
 int AlreadyDownloaded(int index, const std::string& folder = {});

@@ -31,20 +31,12 @@ int AlreadyDownloaded(int index, const std::string& folder) {
     return PictureAlreadyDownloaded(g_iob, index + 1, folder) ? 1 : 0;
 }
 
-int GetLastPicture(bool afterTimeLapsePicture, const std::string& folder, std::string* saved) {
+int GetLastPicture(const std::string& folder, std::string* saved) {
     std::lock_guard lock(LinkLock());
     if (!g_bConnected) {
         return -1;
     }
-    const int downloaded = DownloadNewestPicture(g_iob, folder, saved);
-    // A picture that did not reach the folder stays on the camera.
-    if (!afterTimeLapsePicture || downloaded != 0) {
-        return downloaded;
-    }
-    if (GetFrameCount(g_iob) != 0 && g_bDeleteAfterDownload) {
-        CameraAction(ERASELAST, 0, "ERASELAST failed");
-    }
-    return downloaded;
+    return DownloadNewestPicture(g_iob, folder, saved);
 }
 
 void CTulkDlg::OnGetAllFiles() {
@@ -120,7 +112,7 @@ void CTulkDlg::OnGetLast() {
     DownloadingWindow()->Begin(QStringLiteral("Downloading the newest picture"), false);
     const std::string folder = SaveFolderPath();
     ForgetSaveFailures();
-    CameraWait([&folder] { GetLastPicture(false, folder); });
+    CameraWait([&folder] { GetLastPicture(folder); });
     DownloadingWindow()->End();
 }
 
@@ -129,7 +121,9 @@ void CTulkDlg::OnDeleteLast() {
         return;
     }
     const bool erased = CameraWait([] {
-        return FrameCountIfConnected() != 0 && CameraAction(ERASELAST, 0, "ERASELAST failed");
+        // An erase whose answer was lost is not sent again blindly: it
+        // could erase a second picture.
+        return g_bConnected && EraseLastChecked(g_iob) == CameraChange::Done;
     });
     if (erased) {
         RefreshCounters();

@@ -30,11 +30,7 @@ bool CameraActionOnLink(eph_iob* iob, int action, unsigned char arg, const char*
 }
 
 bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode) {
-    std::lock_guard lock(LinkLock());
-    eph_setint(iob, C990_FOCUSMODE, focusMode);
-    const bool taken = CameraActionOnLink(iob, C990_C2_SNAPSHOT, 0, "C990_C2_SNAPSHOT failed");
-    eph_setint(iob, C990_FOCUSMODE, focusMode);
-    return taken;
+    return CaptureChecked(iob, focusMode) == CameraChange::Done;
 }
 
 namespace {
@@ -76,16 +72,17 @@ CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefo
     if (countBefore) {
         *countBefore = before;
     }
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    CameraChange change = CameraChange::NotDone;
+    for (int attempt = 0; attempt < 2 && change == CameraChange::NotDone; ++attempt) {
         eph_setint(iob, C990_FOCUSMODE, focusMode);
         const int status = ActionOnce(iob, C990_C2_SNAPSHOT);
         if (status == 0) {
-            eph_setint(iob, C990_FOCUSMODE, focusMode);
-            return CameraChange::Done;
+            change = CameraChange::Done;
+            break;
         }
         WriteLog("TulkDlg", __LINE__, "C990_C2_SNAPSHOT failed");
         if (Refused(status)) {
-            return CameraChange::NotDone;
+            break;
         }
         const int after = CountAfterLostAnswer(iob);
         if (after < 0 || before < 0) {
@@ -94,11 +91,12 @@ CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefo
         if (after > before) {
             WriteLog("TulkDlg", __LINE__,
                      "the snapshot's answer was lost, but the picture was taken");
-            eph_setint(iob, C990_FOCUSMODE, focusMode);
-            return CameraChange::Done;
+            change = CameraChange::Done;
         }
     }
-    return CameraChange::NotDone;
+    // The camera forgets the focus mode with every capture, taken or not.
+    eph_setint(iob, C990_FOCUSMODE, focusMode);
+    return change;
 }
 
 CameraChange EraseLastChecked(eph_iob* iob) {

@@ -9,7 +9,8 @@
 #include "link/eph.h"
 
 // The capture: the focus mode written before and after the snapshot, as the
-// camera forgets it. False (logged) when the camera refused the snapshot.
+// camera forgets it. False (logged) when the camera did not take the
+// picture. CaptureChecked without the count before.
 bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode);
 
 // What came of an action that changes the camera (a capture, an erase)
