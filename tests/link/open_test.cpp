@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/eph.h"
+#include "link/platform/give_up.h"
 #include "log/activity_log.h"
 #include "log/platform/debug_output.h"
 #include "sim/camsim.h"
@@ -446,6 +447,91 @@ TEST_F(UsbTest, ReadsTimeOutWithAndWithoutAThread) {
         EXPECT_EQ(eph_getint(iob_, 11, &value), 0);
         EXPECT_EQ(value, 99);
     }
+}
+
+// A picture's bytes as register 14 sends them, and the doubtful mark the
+// transfer leaves: a garbled packet is refused and its true repeat taken; a
+// camera that never fills the checksum on USB is read all the same, but
+// every such packet marks the record doubtful; one that garbles every copy
+// gives nothing.
+struct UsbCheckCase {
+    const char* name;
+    camsim::Fault::Kind fault;
+    bool read;
+    int doubtful;
+};
+
+TEST_F(UsbTest, PacketsAreCheckedByLengthAndChecksum) {
+    const UsbCheckCase cases[] = {
+        {"garbled once", camsim::Fault::Kind::GarblePacket, true, 0},
+        {"checksum never filled", camsim::Fault::Kind::NoChecksum, true, 1},
+        {"every copy garbled", camsim::Fault::Kind::GarbleAlways, false, 0},
+    };
+    Bytes picture(6000);
+    for (std::size_t i = 0; i < picture.size(); ++i) {
+        picture[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    }
+    for (const UsbCheckCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        camsim::Camera cam;
+        cam.setData(14, picture);
+        cam.setInt(11, 77);
+        ASSERT_FALSE(cam.startUsb(0).empty());
+        eph_iob* iob = eph_open(0, 0);
+        ASSERT_NE(iob, nullptr);
+        camsim::Fault fault;
+        fault.kind = c.fault;
+        fault.at = 2;
+        cam.addFault(fault);
+        iob->doubtful = 0;
+        std::int32_t value = 0;
+        EXPECT_EQ(eph_getint(iob, 11, &value), 0);
+        EXPECT_EQ(value, 77);
+        long length = 2048;
+        auto* buffer = static_cast<unsigned char*>(iob->realloc_cb(nullptr, 2048));
+        const int status = eph_getvar(iob, 14, &buffer, &length);
+        if (c.read) {
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(Bytes(buffer, buffer + length), picture);
+        } else {
+            EXPECT_NE(status, 0);
+        }
+        EXPECT_EQ(iob->doubtful, c.doubtful);
+        iob->realloc_cb(buffer, 0);
+        eph_close(iob, 1);
+        eph_free(iob);
+    }
+}
+
+// An action's answer that never comes: eph_action sends the packet again, as
+// the link always has; eph_actiononce does not, as the camera may have done
+// it. Only a refusal is sent again.
+TEST_F(UsbTest, AnActionOnceIsNotRepeatedWhenItsAnswerIsLost) {
+    ASSERT_FALSE(cam_.startUsb(0).empty());
+    cam_.generatePictures(1, 32, 24);
+    iob_ = eph_open(0, 0);
+    ASSERT_NE(iob_, nullptr);
+    // The link's minute-long wait for an ACK, cut short for the test.
+    link_set_longest_silence(std::chrono::milliseconds(300));
+    const unsigned char arg = 0;
+    for (const bool once : {true, false}) {
+        SCOPED_TRACE(once ? "once" : "blind");
+        cam_.clearRecord();
+        camsim::Fault fault;
+        fault.kind = camsim::Fault::Kind::IgnoreCommand;
+        cam_.addFault(fault);
+        const int status = once ? eph_actiononce(iob_, 2, &arg, 1) : eph_action(iob_, 2, &arg, 1);
+        int sent = 0;
+        for (const auto& c : cam_.commands()) {
+            sent += c.command == 2 && c.reg == 2;
+        }
+        EXPECT_EQ(sent, once ? 1 : 2);
+        EXPECT_EQ(status == 0, !once);
+    }
+    cam_.clearRecord();
+    cam_.nakNext(1);
+    EXPECT_EQ(eph_actiononce(iob_, 2, &arg, 1), 0);
+    link_set_longest_silence(std::chrono::microseconds(0));
 }
 
 }  // namespace
