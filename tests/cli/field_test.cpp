@@ -20,18 +20,14 @@
 #include <vector>
 
 #include "tests/cli/platform/child_process.h"
+#include "tests/field/camera_record.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using field::ReadFile;
 
 // Waits for the condition; the limit is for a test that hangs, not a
 // measure of speed.
@@ -48,12 +44,6 @@ bool WaitFor(Condition condition, std::chrono::seconds limit = 90s) {
 }
 
 enum class Cable { Serial, Usb };
-
-struct Event {
-    std::string kind;  // snapshot, erase, erase-all, fault
-    std::string number;
-    std::string name;
-};
 
 class FieldTest : public ::testing::Test {
 protected:
@@ -116,37 +106,7 @@ protected:
     }
     std::string CliErr() const { return ReadFile(root_ / "cli.err"); }
 
-    std::vector<Event> Events() const {
-        std::vector<Event> events;
-        std::istringstream lines(ReadFile(root_ / "record" / "events.log"));
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::istringstream words(line);
-            Event e;
-            words >> e.kind >> e.number >> e.name;
-            events.push_back(e);
-        }
-        return events;
-    }
-    long Count(const std::string& kind) const {
-        long n = 0;
-        for (const Event& e : Events()) {
-            n += e.kind == kind;
-        }
-        return n;
-    }
-    // The bytes of every picture the camera ever held, by running number.
-    std::map<std::string, std::string> CameraPictures() const {
-        std::map<std::string, std::string> pictures;
-        for (const auto& entry : fs::directory_iterator(root_ / "record")) {
-            const std::string name = entry.path().filename().string();
-            const auto dash = name.find('-');
-            if (dash == 6 && name.find_first_not_of("0123456789") == 6) {
-                pictures[name.substr(0, 6)] = ReadFile(entry.path());
-            }
-        }
-        return pictures;
-    }
+    long Count(const std::string& kind) const { return field::Count(root_ / "record", kind); }
     std::set<std::string> SavedBytes() const {
         std::set<std::string> saved;
         for (const auto& entry : fs::directory_iterator(root_ / "pictures")) {
@@ -159,32 +119,11 @@ protected:
     // saved; every picture the run took is saved or still on the camera.
     // Returns how many of the run's pictures were saved.
     long CheckNothingLost() const {
-        const auto pictures = CameraPictures();
-        const auto saved = SavedBytes();
-        std::set<std::string> cameraBytes;
-        for (const auto& [number, bytes] : pictures) {
-            cameraBytes.insert(bytes);
-        }
-        for (const std::string& bytes : saved) {
-            EXPECT_TRUE(cameraBytes.count(bytes)) << "a saved file is no picture of the camera";
-        }
-        std::set<std::string> erased;
-        for (const Event& e : Events()) {
-            if (e.kind == "erase") {
-                erased.insert(e.number);
-                EXPECT_TRUE(saved.count(pictures.at(e.number)))
-                    << "picture " << e.number << " erased but not saved";
-            }
-        }
-        long savedOfRun = 0;
-        for (const Event& e : Events()) {
-            if (e.kind == "snapshot") {
-                const bool isSaved = saved.count(pictures.at(e.number)) > 0;
-                savedOfRun += isSaved;
-                EXPECT_TRUE(isSaved || !erased.count(e.number)) << e.number;
-            }
-        }
-        return savedOfRun;
+        const field::Verdict verdict = field::Check(root_ / "record", root_ / "pictures");
+        EXPECT_EQ(verdict.strangers, 0) << "a saved file is no picture of the camera";
+        EXPECT_EQ(verdict.erasedUnsaved, 0) << "a picture erased but not saved";
+        EXPECT_EQ(verdict.lostPictures, 0);
+        return verdict.savedOfRun;
     }
 
     fs::path root_;
