@@ -47,6 +47,7 @@ int fail(int line, const char* text) {
 }
 
 thread_local bool t_bLastDownloadChecked = false;
+thread_local int t_nLastSaveError = 0;
 
 std::mutex g_saveFailureMutex;
 // The last save failure the user was told of since the work began.
@@ -56,6 +57,7 @@ std::string g_saveFailureTold;
 // the folder and the reason, unless the same was said already since the
 // work began: a full disk or a read-only folder fails every picture alike.
 void ReportSaveFailure(int line, const std::string& path, int error) {
+    t_nLastSaveError = error != 0 ? error : EIO;
     WriteLog("camera_ops", line, path.c_str());
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
@@ -74,6 +76,10 @@ void ReportSaveFailure(int line, const std::string& path, int error) {
 }
 
 }  // namespace
+
+int LastSaveError() {
+    return t_nLastSaveError;
+}
 
 bool LastDownloadChecked() {
     return t_bLastDownloadChecked;
@@ -284,6 +290,7 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
     std::lock_guard lock(LinkLock());
     const auto started = std::chrono::steady_clock::now();
     t_bLastDownloadChecked = false;
+    t_nLastSaveError = 0;
     iob->doubtful = 0;
 
     LinkBuffer summary(iob, kSummarySize);

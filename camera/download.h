@@ -24,6 +24,11 @@ int DownloadPicture(eph_iob* iob, const char* path, int number, const char* fall
 // Only such a picture may be erased from the camera.
 bool LastDownloadChecked();
 
+// The system error with which the last DownloadPicture on this thread could
+// not write its file (a full disk, a folder gone), 0 when it wrote it or
+// failed before.
+int LastSaveError();
+
 // Starts a new piece of work (a Get All Files, a Get Last, a time lapse):
 // its first picture that cannot be written is told to the user again.
 void ForgetSaveFailures();

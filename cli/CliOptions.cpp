@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "link/eph.h"
+
 #include <algorithm>
 #include <functional>
 
@@ -125,8 +127,13 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions* opti
             options->port = static_cast<int>(number);
         } else if (name == "--speed") {
             ok = value(&text);
-            if (ok && !ParseNumber(text, 1, 4000000, &number)) {
-                *why = "--speed takes a line speed in bits per second, such as 115200";
+            // Only the speeds the camera can be switched to: any other would
+            // leave the camera and the port at different speeds.
+            if (ok &&
+                (!ParseNumber(text, 1, 4000000, &number) || eph_speedcode(number) == number)) {
+                *why =
+                    "--speed takes one of the camera's line speeds: 9600, 19200, 38400, "
+                    "57600 or 115200";
                 ok = false;
             }
             options->speed = number;

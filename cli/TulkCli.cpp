@@ -521,7 +521,12 @@ void CTulkCli::OnRunEvent(const RunEvent& event) {
             }
             break;
         case RunEvent::StepFailed:
-            Fail(kExitFailed, event.text);
+            if (event.saveError != 0) {
+                Fail(kExitFolder,
+                     event.text + ": " + m_strFolder + ": " + std::strerror(event.saveError));
+            } else {
+                Fail(kExitFailed, event.text);
+            }
             break;
         case RunEvent::CameraLost:
         case RunEvent::CameraBack:

@@ -9,6 +9,7 @@
 
 #include "link/eph.h"
 #include "link/eph_transport.h"
+#include "link/platform/give_up.h"
 #include "link/usb/usb_transport.h"
 #include "log/platform/debug_output.h"
 #include "log/platform/last_error.h"
@@ -126,6 +127,7 @@ int usb_read(UsbDevice* device, unsigned char* buffer, int count, long timeout_m
     if (!ok) {
         return -1;
     }
+    link_heard();
     usb_resetpipes(device);
     return got;
 }

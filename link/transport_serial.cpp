@@ -10,6 +10,7 @@
 #include "link/eph.h"
 #include "link/eph_frame.h"
 #include "link/eph_transport.h"
+#include "link/platform/give_up.h"
 #include "link/platform/serial_port.h"
 #include "log/platform/last_error.h"
 
@@ -140,6 +141,9 @@ int serialReadTimed(eph_iob* iob, unsigned char* buffer, int count, long timeout
         return -1;
     }
     sys_setlasterror(0);
+    if (got > 0) {
+        link_heard();
+    }
     *got_data = got > 0 ? 1 : 0;
     return static_cast<int>(got);
 }

@@ -122,12 +122,13 @@ void Saved(CRunEngine::Run& run, Outcome& out, long tick, const std::string& pat
     out.events.push_back(std::move(event));
 }
 
-void Failed(Outcome& out, long tick, const std::string& text) {
+void Failed(Outcome& out, long tick, const std::string& text, int saveError = 0) {
     Log(text);
     RunEvent event;
     event.kind = RunEvent::StepFailed;
     event.tick = tick;
     event.text = text;
+    event.saveError = saveError;
     out.events.push_back(std::move(event));
 }
 
@@ -259,7 +260,8 @@ void PictureStep(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
             out.lost = true;
             return;
         }
-        Failed(out, tick, "picture " + std::to_string(tick) + " was not saved; trying again");
+        Failed(out, tick, "picture " + std::to_string(tick) + " was not saved; trying again",
+               LastSaveError());
         return;
     }
     Saved(run, out, tick, saved, false);

@@ -64,6 +64,7 @@ struct RunEvent {
     std::string path;
     std::string text;
     bool fromOutage = false;  // PictureSaved: a picture fetched after an outage
+    int saveError = 0;        // StepFailed: the system error that kept the file from the disk
 };
 
 struct RunTotals {

@@ -13,6 +13,11 @@ void link_set_quitting(bool quitting);
 // gives the link up for the rest of the quitting.
 bool link_wait_cut(std::chrono::steady_clock::time_point began);
 
+// The camera sent something: while quitting, a camera that keeps sending is
+// waited for, and one that has sent nothing for a few seconds since the quit
+// began is given up, however short each of the waits on it.
+void link_heard();
+
 // A wait was cut since quitting began.
 bool link_gave_up();
 

@@ -225,6 +225,51 @@ TEST_F(CliTest, UsbAndTheDemoCameraServeAsWell) {
         << demo.out;
 }
 
+// The demo camera is this process's alone: another program's camera on the
+// USB socket the demo would take is never touched by it.
+TEST_F(CliTest, TheDemoCameraNeverDrivesAnotherProgramsCamera) {
+    ASSERT_FALSE(camera_.startUsb(0).empty());
+    camera_.clearRecord();
+    const Result demo = Run({"--demo", "--usb", "--delete-all", "--yes"});
+    EXPECT_EQ(demo.code, 0) << demo.err;
+    EXPECT_TRUE(camera_.commands().empty());
+    EXPECT_EQ(camera_.pictures().size(), 3u);
+}
+
+// What the options refuse, and what they take with a word.
+TEST_F(CliTest, SpeedsAndIntervalsTheCameraCannotKeep) {
+    const Result speed = Run(Args({"--speed", "12345", "--summary"}));
+    EXPECT_EQ(speed.code, 2);
+    EXPECT_NE(speed.err.find("9600, 19200, 38400, 57600 or 115200"), std::string::npos)
+        << speed.err;
+    EXPECT_TRUE(camera_.commands().empty());
+    const Result interval = Run(Args({"--frames", "1", "--interval", "50"}));
+    EXPECT_EQ(interval.code, 0) << interval.err;
+    EXPECT_NE(interval.err.find("an interval of 50 ms is raised to 100 ms"), std::string::npos)
+        << interval.err;
+}
+
+// The save folder gone in the middle of a run: the picture stays on the
+// camera, and the exit code says it was the folder.
+TEST_F(CliTest, ASaveFolderGoneMidRunExitsWithTheFoldersCode) {
+    auto child =
+        Start(Args({"--frames", "2", "--interval", "1500", "--save-every-time", "--delete-after"}));
+    ASSERT_TRUE(WaitFor([&] { return !ReadFile(root_ / "out").empty(); }));
+    fs::remove_all(folder_);
+    const Result result = Finish(*child);
+    EXPECT_EQ(result.code, 4) << result.err;
+    EXPECT_NE(result.err.find(folder_.string()), std::string::npos) << result.err;
+    EXPECT_EQ(Count(2, ERASELAST), 1);
+    EXPECT_EQ(camera_.pictures().size(), 4u);
+}
+
+// A hook that a signal ended is said to be so, not "could not be run".
+TEST_F(CliTest, AHookEndedByASignalIsSaidSo) {
+    const Result result = Run(Args({"--get-last", "--hook", "kill -TERM $$"}));
+    EXPECT_EQ(result.code, 6);
+    EXPECT_NE(result.err.find("the hook was ended by signal 15"), std::string::npos) << result.err;
+}
+
 TEST_F(CliTest, CaptureTakesOnePictureWithTheFocusModeAroundIt) {
     const Result result = Run(Args({"--capture"}));
     ASSERT_EQ(result.code, 0) << result.err;

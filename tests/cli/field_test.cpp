@@ -270,6 +270,29 @@ TEST_F(FieldTest, CameraGoneForGoodEndsOnTheUsersWord) {
     CheckNothingLost();
 }
 
+// One SIGTERM ends a run within five seconds whatever the camera does: here
+// it stopped answering in the middle of a picture on the serial line.
+TEST_F(FieldTest, ASignalEndsTheRunWithinSecondsOfASilentCamera) {
+    StartCamera(Cable::Serial, {});
+    auto cli = StartCli(CliArgs(Cable::Serial, {"--frames", "5", "--interval", "1000",
+                                                "--save-every-time", "--delete-after"}));
+    ASSERT_TRUE(WaitFor([&] { return Count("snapshot") >= 1; }));
+    std::this_thread::sleep_for(1500ms);
+    camera_->Signal(SIGSTOP);
+    std::this_thread::sleep_for(500ms);
+    const auto asked = std::chrono::steady_clock::now();
+    cli->Signal(kSigTerm);
+    EXPECT_EQ(cli->Wait(60s), 130) << CliErr();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s) << CliErr();
+    camera_->Signal(SIGCONT);
+    // Nothing partial is left.
+    for (const auto& entry : fs::directory_iterator(root_ / "pictures")) {
+        EXPECT_EQ(entry.path().filename().string().rfind('.', 0), std::string::npos)
+            << entry.path();
+    }
+    CheckNothingLost();
+}
+
 // The camera process stopped (SIGSTOP) while a picture flows on the serial
 // line at its real rate, and continued later: the link gets back in step
 // and the run goes on with every picture saved.
