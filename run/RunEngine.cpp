@@ -203,10 +203,13 @@ void CatchUp(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
             return;
         }
         const int number = picture.number;
+        const bool known = !picture.name.empty();
         run.pending.pop_front();
         Saved(run, out, tick, saved, true);
-        // Only the newest picture can be erased; an older one stays.
-        if (run.settings.deleteAfter && GetFrameCount(iob) == number) {
+        // Only the newest picture can be erased, and only one whose name was
+        // noted when it was taken: a camera that started again may hold
+        // another picture in its place, which the run never took.
+        if (run.settings.deleteAfter && known && GetFrameCount(iob) == number) {
             EraseSaved(run, iob, out, tick);
             if (out.lost) {
                 return;
