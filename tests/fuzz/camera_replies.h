@@ -1,0 +1,32 @@
+// The fuzz input as the camera's side of the exchange: one reply for each
+// thing the host writes (a packet or a control byte), in order. A reply is
+// one or more transfers on USB; on the serial line its transfers are simply
+// bytes one after the other.
+//
+// Each record is a 16-bit little-endian header and that many bytes (bits
+// 0..14; fewer when the input ends first). Bit 15 joins the record to the
+// reply before it, so that one host write can bring several transfers, as a
+// camera that answers a command with an ACK and its data does. A record of
+// no bytes that is not joined is a reply of silence.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+struct Reply {
+    std::vector<Bytes> transfers;
+};
+
+inline constexpr unsigned kJoined = 0x8000;
+inline constexpr std::size_t kLongestRecord = 0x7FFF;
+
+std::deque<Reply> ParseReplies(const std::uint8_t* data, std::size_t size);
+
+// The input that ParseReplies reads back as these replies (a reply of no
+// transfers is a silent one; transfers longer than a record can carry are
+// cut).
+Bytes EncodeReplies(const std::vector<Reply>& replies);
