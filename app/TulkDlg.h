@@ -322,7 +322,7 @@ private:
         bool RunOnLink(const std::function<void()>& work) override;
         eph_iob* Link() override;
         bool Reopen() override;
-        // What the run opens again: taken when it starts.
+        // What the run opens again: what the last Connect opened.
         int m_nPort = 1;
         long m_nSpeed = 0;
         int m_nUseUsb = 0;

@@ -97,18 +97,6 @@ void CTulkDlg::OnRunTimeLapse() {
     m_nTimeLapseInterval = interval;
     m_strRunOutage.clear();
     m_bRunOutage = false;
-    // A lost camera is opened again as the last Connect opened it.
-    m_runCamera.m_nUseUsb = g_bUseUsb;
-    std::int32_t port = 1;
-    if (SettingDword("SerialPort", &port, 0) != 1) {
-        port = 1;
-    }
-    std::int32_t position = 1;
-    if (SettingDword("SerialSpeed", &position, 0) != 1) {
-        position = 1;
-    }
-    m_runCamera.m_nPort = port;
-    m_runCamera.m_nSpeed = eph_speedofcode(position);
     RunSettings settings;
     settings.interval = std::chrono::milliseconds(interval);
     settings.saveEveryTime = g_bSaveEveryTime != 0;

@@ -104,6 +104,10 @@ void CTulkDlg::OnConnect() {
         return true;
     });
     m_bLinkFailing = false;
+    // A time lapse's lost camera is opened again as this Connect opened it.
+    m_runCamera.m_nUseUsb = useUsb;
+    m_runCamera.m_nPort = port;
+    m_runCamera.m_nSpeed = speed;
     if (!connected) {
         // Nothing of the camera before may pass for this one.
         m_strConnectFailure =
