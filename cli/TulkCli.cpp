@@ -78,7 +78,8 @@ std::string DefaultSaveFolder() {
 
 }  // namespace
 
-CTulkCli::CTulkCli(CliOptions options) : m_options(std::move(options)) {
+CTulkCli::CTulkCli(CliOptions options)
+    : m_options(std::move(options)), m_bTerminal(StandardErrorIsTerminal()) {
     SetFtpErrorStream(stderr);
 }
 
@@ -196,7 +197,6 @@ const NameTable& CTulkCli::Resolution() {
 }
 
 int CTulkCli::Run() {
-    m_bTerminal = StandardErrorIsTerminal();
     if (NeedsFolder(m_options) && !UseFolder()) {
         return m_nExit;
     }

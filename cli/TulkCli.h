@@ -57,7 +57,8 @@ private:
     std::atomic<int> m_nSignal{0};
     int m_nPort = 1;
     long m_nSpeed = 0;
-    bool m_bTerminal = false;
+    // Standard error is a terminal; set before the signal thread starts.
+    const bool m_bTerminal;
     // Guards m_bStop's setting and m_engine between the signal thread and
     // the run.
     std::mutex m_mutex;
