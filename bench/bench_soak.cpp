@@ -37,8 +37,9 @@
 //   --dir DIR          the work folder (default a new /tmp/tulk-soak.XXXXXX)
 //   --keep             keep the work folder (kept anyway when a goal is missed)
 //   --tulk-cli PATH, --camsim PATH   the programs (default: this build's)
-// The programs are copied into the work folder first, so that a rebuild
-// during a long run does not change what runs. SIGINT or SIGTERM ends the
+// The programs are copied into the work folder first (as soakcli and
+// soakcam), so that a rebuild during a long run does not change what runs
+// and a kill by name elsewhere on the machine does not end it. SIGINT or SIGTERM ends the
 // run early (tulk-cli is asked to stop) and the figures so far are reported.
 // scripts/bench-soak.sh builds and runs it.
 #include <fcntl.h>
@@ -529,6 +530,7 @@ private:
     int cliStatus_ = -1;
     rusage cliUsage_{};
     bool hung_ = false, cutShort_ = false;
+    bool stopSent_ = false;
     bool goalMissed_ = false;
     std::vector<std::string> notes_;
 };
@@ -558,8 +560,10 @@ bool Soak::Prepare() {
         fs::create_directories(root_ / sub);
     }
     fs::permissions(root_ / "run", fs::perms::owner_all, fs::perm_options::replace);
-    cli_ = (root_ / "bin" / "tulk-cli").string();
-    camsim_ = (root_ / "bin" / "tulk-camsim").string();
+    // Other names than the programs' own: on a shared machine a test's
+    // clean-up that ends "tulk-cli" by name must not end an hour's soak.
+    cli_ = (root_ / "bin" / "soakcli").string();
+    camsim_ = (root_ / "bin" / "soakcam").string();
     std::error_code error;
     fs::copy_file(o_.cli, cli_, error);
     if (!error) {
@@ -642,6 +646,10 @@ void Soak::Pump() {
         }
     }
     for (; shownErr_ < cliErr_.size(); ++shownErr_) {
+        if (!stopSent_ && cliErr_[shownErr_].text.find("stopping after the picture in hand") !=
+                              std::string::npos) {
+            notes_.push_back("tulk-cli was stopped by a signal this program did not send");
+        }
         if (!cliErr_[shownErr_].text.empty()) {
             Print("stderr| " + cliErr_[shownErr_].text);
         }
@@ -787,6 +795,7 @@ int Soak::Run() {
             cutShort_ = true;
             notes_.push_back("the run was cut short by a signal to the bench");
             Print("asked to stop: tulk-cli is asked to stop");
+            stopSent_ = true;
             kill(cliChild_.pid, SIGTERM);
             termSent = now;
         }
@@ -796,6 +805,7 @@ int Soak::Run() {
                              " s with the camera there: tulk-cli was ended");
             Print("no picture saved for " + std::to_string(std::lround(now - lastProgress)) +
                   " s: tulk-cli is asked to stop");
+            stopSent_ = true;
             kill(cliChild_.pid, SIGTERM);
             termSent = now;
         }
@@ -1084,6 +1094,15 @@ void Soak::ReportFaults() {
         "  A lost answer or an unheard command leaves a camera that answers the next command at "
         "once; the time before the link's error line is the link waiting out its "
         "acknowledgement time-out.\n");
+    // What the save of a picture takes anyway: part of every figure above.
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < cliOut_.size(); ++i) {
+        gaps.push_back(cliOut_[i].t - cliOut_[i - 1].t);
+    }
+    std::printf(
+        "  Between two pictures saved, all the run long: median %.3f s (the picture's own "
+        "step at this interval)\n",
+        Median(gaps));
     long scheduled = 0;
     for (int kind = 0; kind < kKinds; ++kind) {
         for (long j = 0; Scheduled(o_, kind, j) <= o_.frames; ++j) {
