@@ -444,7 +444,10 @@ void CRunEngine::Start(const RunSettings& settings, Listener listener) {
     run->listener = std::move(listener);
     run->start = Clock::now();
     run->nextDue = run->Due(1).time_since_epoch().count();
-    run_ = run;
+    {
+        std::lock_guard lock(mutex_);
+        run_ = run;
+    }
     std::thread previous = std::move(thread_);
     thread_ = std::thread([this, run, previous = std::move(previous)]() mutable {
         if (previous.joinable()) {
@@ -454,15 +457,21 @@ void CRunEngine::Start(const RunSettings& settings, Listener listener) {
     });
 }
 
+std::shared_ptr<CRunEngine::Run> CRunEngine::Current() const {
+    std::lock_guard lock(mutex_);
+    return run_;
+}
+
 void CRunEngine::Stop() {
-    if (!run_) {
+    const std::shared_ptr<Run> run = Current();
+    if (!run) {
         return;
     }
     {
-        std::lock_guard lock(run_->mutex);
-        run_->stop = true;
+        std::lock_guard lock(run->mutex);
+        run->stop = true;
     }
-    run_->wake.notify_all();
+    run->wake.notify_all();
 }
 
 void CRunEngine::Wait() {
@@ -472,25 +481,27 @@ void CRunEngine::Wait() {
 }
 
 bool CRunEngine::Running() const {
-    return run_ && run_->running && !run_->Stopping();
+    const std::shared_ptr<Run> run = Current();
+    return run && run->running && !run->Stopping();
 }
 
 RunTotals CRunEngine::Totals() const {
     RunTotals totals;
-    if (run_) {
-        totals.taken = run_->taken;
-        totals.saved = run_->saved;
-        totals.dropped = run_->dropped;
-        totals.missed = run_->missed;
-        totals.failed = run_->failed;
-        totals.outages = run_->outages;
+    if (const std::shared_ptr<Run> run = Current()) {
+        totals.taken = run->taken;
+        totals.saved = run->saved;
+        totals.dropped = run->dropped;
+        totals.missed = run->missed;
+        totals.failed = run->failed;
+        totals.outages = run->outages;
     }
     return totals;
 }
 
 std::chrono::steady_clock::time_point CRunEngine::NextDue() const {
-    if (!run_) {
+    const std::shared_ptr<Run> run = Current();
+    if (!run) {
         return {};
     }
-    return Clock::time_point(Clock::duration(run_->nextDue.load()));
+    return Clock::time_point(Clock::duration(run->nextDue.load()));
 }

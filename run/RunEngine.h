@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -92,6 +93,7 @@ public:
     // dropped.
     void Start(const RunSettings& settings, Listener listener);
     // Asks the run to end after the picture step in hand; returns at once.
+    // From any thread.
     void Stop();
     // Waits until the run has ended (not from the camera's own thread).
     void Wait();
@@ -106,7 +108,12 @@ public:
     struct Run;
 
 private:
+    std::shared_ptr<Run> Current() const;
+
     CRunCamera& camera_;
+    // Stop, Running and the figures may be asked from any thread (a signal's,
+    // the window's), while Start replaces the run.
+    mutable std::mutex mutex_;
     std::shared_ptr<Run> run_;
     std::thread thread_;
 };
