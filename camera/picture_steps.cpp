@@ -30,7 +30,9 @@ bool CameraActionOnLink(eph_iob* iob, int action, unsigned char arg, const char*
 }
 
 bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode) {
-    return CaptureChecked(iob, focusMode) == CameraChange::Done;
+    // No count first: the sound trigger's picture must not wait for it. A
+    // lost answer is then left as it is, never sent again.
+    return CaptureChecked(iob, focusMode, nullptr, false) == CameraChange::Done;
 }
 
 namespace {
@@ -66,9 +68,10 @@ CameraChange CountShowsCapture(eph_iob* iob, int countBefore) {
     return now > countBefore ? CameraChange::Done : CameraChange::NotDone;
 }
 
-CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefore) {
+CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefore,
+                            bool countFirst) {
     std::lock_guard lock(LinkLock());
-    const int before = GetFrameCount(iob);
+    const int before = countFirst ? GetFrameCount(iob) : -1;
     if (countBefore) {
         *countBefore = before;
     }

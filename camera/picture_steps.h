@@ -10,7 +10,8 @@
 
 // The capture: the focus mode written before and after the snapshot, as the
 // camera forgets it. False (logged) when the camera did not take the
-// picture. CaptureChecked without the count before.
+// picture, or its answer was lost. CaptureChecked without the count
+// before, so nothing delays the snapshot: a lost answer is never repeated.
 bool CaptureOnLink(eph_iob* iob, std::int32_t focusMode);
 
 // What came of an action that changes the camera (a capture, an erase)
@@ -27,8 +28,10 @@ enum class CameraChange {
 // and when its answer did not come, the line drained and the count read
 // again: a count that grew is a picture taken; one that did not is a
 // capture done again (once). *countBefore (when given) gets the count read
-// before, -1 when it could not be read, for a look after an outage.
-CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefore = nullptr);
+// before, -1 when it could not be read, for a look after an outage. Without
+// countFirst nothing is read before, and a lost answer stays Unknown.
+CameraChange CaptureChecked(eph_iob* iob, std::int32_t focusMode, int* countBefore = nullptr,
+                            bool countFirst = true);
 
 // Erases the newest picture the same way: a count that fell is an erase
 // done, one that did not is an erase sent again (once). Never erases when
