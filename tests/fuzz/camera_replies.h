@@ -26,6 +26,20 @@ inline constexpr std::size_t kLongestRecord = 0x7FFF;
 
 std::deque<Reply> ParseReplies(const std::uint8_t* data, std::size_t size);
 
+// Makes every record that looks like a data packet (type 0x02 or 0x03, a
+// header and a checksum) hold: its length field set to its payload and its
+// checksum to the payload's sum. The fuzzers' mutations of a packet's
+// values would otherwise nearly always end at its checksum.
+void RepairPackets(std::uint8_t* data, std::size_t size);
+
+// Spoils the checksum of one data packet record (the pick-th, counting
+// round) and puts the same bytes after it as the next reply: a camera that
+// does not fill the checksum sends the packet again the same when refused.
+// The new size; the input as it was when no packet is found or the copy
+// does not fit in maxSize.
+std::size_t RepeatSpoiltPacket(std::uint8_t* data, std::size_t size, std::size_t maxSize,
+                               unsigned pick);
+
 // The input that ParseReplies reads back as these replies (a reply of no
 // transfers is a silent one; transfers longer than a record can carry are
 // cut).

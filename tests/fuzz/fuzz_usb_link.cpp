@@ -141,6 +141,25 @@ void StartAfresh(eph_iob* iob, bool failingCame) {
 
 }  // namespace
 
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
+
+// libFuzzer's own mutations; then in half of the inputs every packet is
+// made to hold, so that changed values still pass the checksum, and in a
+// quarter one packet comes spoilt and then again the same, as from a camera
+// that does not fill the checksum. The last quarter keeps whatever packets
+// the mutation broke.
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t maxSize, unsigned int seed) {
+    size = LLVMFuzzerMutate(data, size, maxSize);
+    if (seed % 4 != 0) {
+        RepairPackets(data, size);
+    }
+    if (seed % 4 == 3) {
+        size = RepeatSpoiltPacket(data, size, maxSize, seed / 4);
+    }
+    return size;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Rig& rig = TheRig();
     std::lock_guard lock(LinkLock());

@@ -44,13 +44,16 @@ void recordRead(bool ok, const unsigned char* buffer, std::uint32_t got) {
     HostTrace().push_back(std::move(event));
 }
 
-void recordWrite(const unsigned char* data, std::uint32_t count) {
+// A write that failed is kept too: it is what the host meant (an ACK it
+// could not send still says it took the packet), though no camera heard it.
+void recordWrite(bool ok, const unsigned char* data, std::uint32_t count, std::uint32_t delivered) {
     TraceEvent event;
     event.kind = TraceEvent::Write;
+    event.ok = ok;
     event.bytes.assign(data, data + count);
     HostTrace().push_back(std::move(event));
-    if (g_hook && count > 0) {
-        g_hook(data, count);
+    if (g_hook && delivered > 0) {
+        g_hook(data, delivered);
     }
 }
 
@@ -89,10 +92,7 @@ bool TracedUsbRead(UsbDevice* device, unsigned char* buffer, std::uint32_t count
 
 bool TracedUsbWrite(UsbDevice* device, const unsigned char* data, std::uint32_t count) {
     const bool ok = RealUsbWrite(device, data, count);
-    // A write that failed reached no camera.
-    if (ok) {
-        recordWrite(data, count);
-    }
+    recordWrite(ok, data, count, ok ? count : 0);
     return ok;
 }
 
@@ -105,6 +105,6 @@ bool TracedSerialRead(int fd, unsigned char* buffer, std::uint32_t count, std::u
 bool TracedSerialWrite(int fd, const unsigned char* data, std::uint32_t count,
                        std::uint32_t* written) {
     const bool ok = RealSerialWrite(fd, data, count, written);
-    recordWrite(data, *written);
+    recordWrite(ok, data, count, *written);
     return ok;
 }

@@ -15,7 +15,8 @@ struct TraceEvent {
     enum Kind { Write, Read, Progress };
     Kind kind = Write;
     // A read that failed brought nothing (on USB a transfer too long for
-    // the read is consumed all the same, unseen).
+    // the read is consumed all the same, unseen); a write that failed is
+    // what the host meant to write, which no camera heard.
     bool ok = true;
     Bytes bytes;
     long progress = 0;
@@ -26,7 +27,8 @@ std::vector<TraceEvent>& HostTrace();
 // The link's progress callback of the traced record.
 void TraceProgress(int bytes);
 
-// Called after each host write with the bytes that went out: the camera's
+// Called after each host write with the bytes that went out (none for a
+// write that failed): the camera's
 // side answers there, so that its reply is in place before the host's next
 // read, as a real camera's is well within the link's time-outs. Null: the
 // record only.

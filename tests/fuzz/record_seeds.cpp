@@ -51,6 +51,9 @@ struct Seed {
     std::function<void(camsim::Camera&)> transferFaults;
     // What the saved picture must be: checked or not.
     bool checked;
+    // Also a seed of the same download with the picture's length announced
+    // one byte longer than it comes.
+    bool shorterToo = false;
 };
 
 Bytes ReadFile(const fs::path& path) {
@@ -96,10 +99,48 @@ camsim::Fault FaultOf(camsim::Fault::Kind kind, int at) {
     return fault;
 }
 
+// The replies with the picture's announced length (the last getint of
+// register 12, the download's) one more than the camera sends: a download
+// that must save nothing.
+std::vector<Reply> AnnouncingOneMore(std::vector<Reply> replies, const std::vector<Step>& steps) {
+    for (std::size_t i = steps.size(); i-- > 0;) {
+        if (!IsCommand(steps[i].unit, 1, C990_LENGTHFRAME) || replies[i].transfers.empty() ||
+            replies[i].transfers[0].size() != 10) {
+            continue;
+        }
+        Bytes& packet = replies[i].transfers[0];
+        std::uint32_t value = 0;
+        for (int b = 0; b < 4; ++b) {
+            value |= static_cast<std::uint32_t>(packet[4 + b]) << (8 * b);
+        }
+        value += 1;
+        for (int b = 0; b < 4; ++b) {
+            packet[4 + b] = static_cast<unsigned char>(value >> (8 * b));
+        }
+        Bytes record = {static_cast<unsigned char>(packet.size()), 0};
+        record.insert(record.end(), packet.begin(), packet.end());
+        RepairPackets(record.data(), record.size());
+        packet.assign(record.begin() + 2, record.end());
+        return replies;
+    }
+    return {};
+}
+
+void WriteSeed(const fs::path& corpus, const char* name, bool usb,
+               const std::vector<Reply>& replies) {
+    const Bytes input = EncodeReplies(replies);
+    const fs::path target = corpus / (usb ? "usb_link" : "serial_download");
+    fs::create_directories(target);
+    std::ofstream out(target / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(input.data()),
+              static_cast<std::streamsize>(input.size()));
+    std::printf("%s: %zu replies, %zu bytes\n", name, replies.size(), input.size());
+}
+
 // Runs the download of the seed against the simulator and returns the
 // replies the host read, or an empty list (with a message) when the picture
 // was not saved as the camera holds it.
-std::vector<Reply> Record(const Seed& seed, const fs::path& folder) {
+std::vector<Reply> Record(const Seed& seed, const fs::path& folder, std::vector<Step>* steps) {
     camsim::Camera camera;
     seed.setUp(camera);
     eph_resetswitches();
@@ -143,7 +184,7 @@ std::vector<Reply> Record(const Seed& seed, const fs::path& folder) {
     const int status = DownloadPicture(iob, file.c_str(), 1);
     const bool checked = LastDownloadChecked();
     SetHostWriteHook(nullptr);
-    const auto steps = HostSteps(trace, 0, trace.size(), seed.usb);
+    *steps = HostSteps(trace, 0, trace.size(), seed.usb);
     eph_close(iob, 1);
     eph_free(iob);
     const Bytes saved = ReadFile(file);
@@ -154,7 +195,7 @@ std::vector<Reply> Record(const Seed& seed, const fs::path& folder) {
         return {};
     }
     std::vector<Reply> replies;
-    for (const Step& step : steps) {
+    for (const Step& step : *steps) {
         Reply reply;
         if (seed.usb) {
             reply.transfers = step.transfers;
@@ -185,7 +226,7 @@ int main(int argc, char** argv) {
 
     using Kind = camsim::Fault::Kind;
     const std::vector<Seed> seeds = {
-        {"usb-whole", true, AddPicture, NoFaults, NoFaults, true},
+        {"usb-whole", true, AddPicture, NoFaults, NoFaults, true, true},
         // Every packet refused once for its checksum and taken when it comes
         // again the same: a doubtful picture.
         {"usb-no-checksum", true, AddPicture,
@@ -196,7 +237,7 @@ int main(int argc, char** argv) {
          [](camsim::Camera& c) { c.addFault(FaultOf(Kind::GarblePacket, 2)); }, true},
         {"usb-repeated-packet", true, AddPicture, NoFaults,
          [](camsim::Camera& c) { c.repeatNext(1); }, true},
-        {"serial-whole", false, AddPicture, NoFaults, NoFaults, true},
+        {"serial-whole", false, AddPicture, NoFaults, NoFaults, true, true},
         {"serial-garbled-packet", false, AddPicture, NoFaults,
          [](camsim::Camera& c) { c.addFault(FaultOf(Kind::GarblePacket, 2)); }, true},
         // The transfer's first packet sent twice with the same sequence
@@ -216,18 +257,20 @@ int main(int argc, char** argv) {
     };
     int failures = 0;
     for (const Seed& seed : seeds) {
-        const std::vector<Reply> replies = Record(seed, fs::path(folder) / "pictures");
+        std::vector<Step> steps;
+        const std::vector<Reply> replies = Record(seed, fs::path(folder) / "pictures", &steps);
         if (replies.empty()) {
             ++failures;
             continue;
         }
-        const Bytes input = EncodeReplies(replies);
-        const fs::path target = corpus / (seed.usb ? "usb_link" : "serial_download");
-        fs::create_directories(target);
-        std::ofstream out(target / seed.name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(input.data()),
-                  static_cast<std::streamsize>(input.size()));
-        std::printf("%s: %zu replies, %zu bytes\n", seed.name, replies.size(), input.size());
+        WriteSeed(corpus, seed.name, seed.usb, replies);
+        if (seed.shorterToo) {
+            const std::vector<Reply> shorter = AnnouncingOneMore(replies, steps);
+            failures += shorter.empty() ? 1 : 0;
+            WriteSeed(corpus,
+                      seed.usb ? "usb-shorter-than-announced" : "serial-shorter-than-announced",
+                      seed.usb, shorter);
+        }
     }
     return failures == 0 ? 0 : 1;
 }
