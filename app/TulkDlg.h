@@ -200,7 +200,7 @@ private:
     // The time-lapse clock's tick, on the clock's thread: one picture step
     // queued on the camera thread, unless the previous one is still running.
     // The time lapse's events, on the run's thread.
-    void OnRunEvent(const RunEvent& event);
+    void OnRunEvent(RunEvent& event);
     // On the window thread.
     void ShowRunEvent(const RunEvent& event);
     // Stops the time lapse and Get All Files: no new picture step or
@@ -289,6 +289,8 @@ private:
     // how it came back; empty when nothing happened.
     QString m_strRunOutage;
     bool m_bRunOutage = false;
+    // The time lapse's journal, empty when it has none.
+    QString m_strJournal;
 
     // Where pictures go now: the current folder, as the field shows it.
     QString m_strFolderInUse;

@@ -97,6 +97,7 @@ void CTulkDlg::OnRunTimeLapse() {
     m_nTimeLapseInterval = interval;
     m_strRunOutage.clear();
     m_bRunOutage = false;
+    m_strJournal.clear();
     RunSettings settings;
     settings.interval = std::chrono::milliseconds(interval);
     settings.saveEveryTime = g_bSaveEveryTime != 0;
@@ -108,7 +109,10 @@ void CTulkDlg::OnRunTimeLapse() {
     settings.readAtTick = [] {
         return std::make_pair(g_bSaveEveryTime != 0, g_bDeleteAfterDownload != 0);
     };
-    m_runTimeLapse.Start(settings, [this](const RunEvent& event) { OnRunEvent(event); });
+    settings.about = {{"program", "tulk"},
+                      {"camera", m_strModel.toStdString()},
+                      {"connection", m_strConnected.toStdString()}};
+    m_runTimeLapse.Start(settings, [this](RunEvent& event) { OnRunEvent(event); });
     g_bTimeLapseRunning = 1;
     ShowStatus();
 }
@@ -198,7 +202,7 @@ bool CTulkDlg::CWindowRunCamera::Reopen() {
     return true;
 }
 
-void CTulkDlg::OnRunEvent(const RunEvent& event) {
+void CTulkDlg::OnRunEvent(RunEvent& event) {
     if (event.kind == RunEvent::Tick) {
         g_bTakingPicture = 1;
     }
@@ -212,6 +216,9 @@ void CTulkDlg::OnRunEvent(const RunEvent& event) {
         if (result == FtpResult::NoSettings) {
             g_nUploadToFtp = 0;
         }
+        event.published = result == FtpResult::Published    ? std::string("published")
+                          : result == FtpResult::NoSettings ? "off: " + reason
+                                                            : "failed: " + reason;
         QMetaObject::invokeMethod(
             this, [this, result, reason] { ShowPublication(result, reason); },
             Qt::QueuedConnection);
@@ -247,6 +254,9 @@ void CTulkDlg::ShowRunEvent(const RunEvent& event) {
             if (m_wndTakingPicture) {
                 m_wndTakingPicture->End();
             }
+            break;
+        case RunEvent::Journal:
+            m_strJournal = QString::fromStdString(event.path);
             break;
         case RunEvent::StepEnded:
             if (m_wndTakingPicture) {

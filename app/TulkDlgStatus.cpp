@@ -93,6 +93,9 @@ void CTulkDlg::ShowStatus() {
     if (!m_strRunOutage.isEmpty()) {
         line += QStringLiteral("; ") + m_strRunOutage;
     }
+    if (!m_strJournal.isEmpty()) {
+        line += QStringLiteral("; journal: ") + m_strJournal;
+    }
     SetStatusText(line);
 }
 

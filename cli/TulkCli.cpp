@@ -496,7 +496,13 @@ void CTulkCli::TimeLapse() {
         }
         m_engine = &engine;
     }
-    engine.Start(settings, [this](const RunEvent& event) { OnRunEvent(event); });
+    settings.about = {{"program", "tulk-cli"},
+                      {"camera", m_strModel.empty() ? ReadCameraModel(m_iob) : m_strModel},
+                      {"connection", m_options.usb ? std::string("USB")
+                                                   : "COM" + std::to_string(m_nPort) + " (" +
+                                                         eph_portdevice(m_nPort) + ") at " +
+                                                         std::to_string(m_nSpeed) + " baud"}};
+    engine.Start(settings, [this](RunEvent& event) { OnRunEvent(event); });
     engine.Wait();
     {
         std::lock_guard lock(m_mutex);
@@ -512,13 +518,16 @@ void CTulkCli::TimeLapse() {
                  totals.taken, settings.frames, totals.dropped, totals.missed, totals.saved);
 }
 
-void CTulkCli::OnRunEvent(const RunEvent& event) {
+void CTulkCli::OnRunEvent(RunEvent& event) {
     switch (event.kind) {
         case RunEvent::PictureSaved:
             Saved(event.path);
             if (m_options.ftp) {
-                Publish(event.path);
+                event.published = Publish(event.path);
             }
+            break;
+        case RunEvent::Journal:
+            std::fprintf(stderr, "tulk-cli: journal: %s\n", event.path.c_str());
             break;
         case RunEvent::StepFailed:
             if (event.saveError != 0) {
@@ -543,23 +552,24 @@ void CTulkCli::OnRunEvent(const RunEvent& event) {
     }
 }
 
-void CTulkCli::Publish(const std::string& path) {
+std::string CTulkCli::Publish(const std::string& path) {
     // Never while holding the link: a slow server keeps only itself waiting.
     if (LinkHeldByThisThread()) {
         Fail(kExitFtp, "internal error: publishing while holding the camera link");
-        return;
+        return "failed: internal error";
     }
     std::string reason;
     switch (FtpUploadLastPicture(path.c_str(), &reason, &m_bAbortFtp)) {
         case FtpResult::Published:
-            break;
+            return "published";
         case FtpResult::NoSettings:
             Fail(kExitFtp, "no FTP settings: set them in the window's FTP Settings");
-            break;
+            return "off: no FTP settings";
         case FtpResult::Failed:
             Fail(kExitFtp, "publishing " + path + " failed: " + reason);
-            break;
+            return "failed: " + reason;
     }
+    return {};
 }
 
 void CTulkCli::Set(const CliAction& action) {

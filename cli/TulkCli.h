@@ -33,12 +33,13 @@ private:
     void DeleteLast();
     void DeleteAll();
     void TimeLapse();
-    void OnRunEvent(const struct RunEvent& event);
+    void OnRunEvent(struct RunEvent& event);
     void Set(const CliAction& action);
     void Get(const CliAction& action);
     // A picture reached the folder: print it, run the hook.
     void Saved(const std::string& path);
-    void Publish(const std::string& path);
+    // The outcome in a few words, for the run's journal.
+    std::string Publish(const std::string& path);
     // Keeps the first failure.
     void Fail(int code, const std::string& message);
     bool Stopping() const { return m_bStop.load(); }

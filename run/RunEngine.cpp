@@ -14,6 +14,8 @@
 #include "camera/registers.h"
 #include "link/platform/give_up.h"
 #include "log/activity_log.h"
+#include "run/RunJournal.h"
+#include "run/sha256.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ struct Pending {
     int number = 0;
     std::string name;
     int attempts = 0;
+    long tick = 0;  // the tick that took it
 };
 
 void Log(const std::string& text) {
@@ -67,6 +70,8 @@ struct CRunEngine::Run {
     std::atomic<long> taken{0}, saved{0}, dropped{0}, missed{0}, failed{0}, outages{0};
     std::atomic<Clock::rep> nextDue{0};
     Clock::time_point start;
+    std::chrono::system_clock::time_point wallStart;
+    CRunJournal journal;
 
     // Link state, touched only inside RunOnLink.
     std::deque<Pending> pending;
@@ -90,11 +95,12 @@ struct CRunEngine::Run {
         }
         return static_cast<long>((now - start) / settings.interval) + 1;
     }
-    void Emit(RunEvent event) {
+    void Emit(RunEvent& event) {
         if (listener) {
             listener(event);
         }
     }
+    void Emit(RunEvent&& event) { Emit(event); }
     bool Done() const { return settings.frames > 0 && taken >= settings.frames; }
 };
 
@@ -104,6 +110,7 @@ namespace {
 struct Outcome {
     bool lost = false;
     bool pictureTaken = false;
+    std::chrono::system_clock::time_point takenAt{};
     std::vector<RunEvent> events;
 };
 
@@ -112,12 +119,13 @@ struct Outcome {
 namespace run_detail {
 
 void Saved(CRunEngine::Run& run, Outcome& out, long tick, const std::string& path,
-           bool fromOutage) {
+           const std::string& cameraName, bool fromOutage) {
     ++run.saved;
     RunEvent event;
     event.kind = RunEvent::PictureSaved;
     event.tick = tick;
     event.path = path;
+    event.cameraName = cameraName;
     event.fromOutage = fromOutage;
     out.events.push_back(std::move(event));
 }
@@ -161,7 +169,7 @@ void CatchUp(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
             ++run.taken;
             out.pictureTaken = true;
             if (run.settings.saveEveryTime) {
-                run.pending.push_back({run.unknownCaptureBefore + 1, {}, 0});
+                run.pending.push_back({run.unknownCaptureBefore + 1, {}, 0, tick});
             }
         }
         run.unknownCaptureBefore = -1;
@@ -204,8 +212,9 @@ void CatchUp(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
         }
         const int number = picture.number;
         const bool known = !picture.name.empty();
+        const long itsTick = picture.tick;
         run.pending.pop_front();
-        Saved(run, out, tick, saved, true);
+        Saved(run, out, itsTick, saved, name, true);
         // Only the newest picture can be erased, and only one whose name was
         // noted when it was taken: a camera that started again may hold
         // another picture in its place, which the run never took.
@@ -246,6 +255,7 @@ void PictureStep(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
     }
     ++run.taken;
     out.pictureTaken = true;
+    out.takenAt = std::chrono::system_clock::now();
     if (!run.settings.saveEveryTime) {
         return;
     }
@@ -257,7 +267,7 @@ void PictureStep(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
     std::string saved;
     if (DownloadNewestPicture(iob, run.settings.folder, &saved) != 0) {
         if (number > 0) {
-            run.pending.push_back({number, name, 1});
+            run.pending.push_back({number, name, 1, tick});
         }
         if (!Answering(iob)) {
             out.lost = true;
@@ -267,7 +277,7 @@ void PictureStep(CRunEngine::Run& run, eph_iob* iob, Outcome& out, long tick) {
                LastSaveError());
         return;
     }
-    Saved(run, out, tick, saved, false);
+    Saved(run, out, tick, saved, name, false);
     EraseSaved(run, iob, out, tick);
 }
 
@@ -308,10 +318,124 @@ std::string RunDurationText(std::chrono::steady_clock::duration duration) {
 
 namespace {
 
+// The journal's records. Each is written before the next tick.
+class JournalWriter {
+public:
+    explicit JournalWriter(CRunEngine::Run& run) : run_(run) {}
+
+    void Start() {
+        if (run_.settings.folder.empty() ||
+            !run_.journal.Create(run_.settings.folder, run_.wallStart)) {
+            return;
+        }
+        RunEvent event;
+        event.kind = RunEvent::Journal;
+        event.path = run_.journal.Path();
+        run_.Emit(event);
+        CJsonRecord record("start");
+        record.Text("time", IsoTime(run_.wallStart)).Text("version", TULK_VERSION);
+        for (const auto& [key, value] : run_.settings.about) {
+            record.Text(key.c_str(), value);
+        }
+        record.Number("interval_ms", run_.settings.interval.count())
+            .Number("frames", run_.settings.frames)
+            .Flag("save_every_time", run_.settings.saveEveryTime)
+            .Flag("delete_after_download", run_.settings.deleteAfter)
+            .Text("folder", run_.settings.folder);
+        run_.journal.Write(record);
+    }
+
+    // A tick's record, with the outcome and what became of its picture.
+    void Tick(long tick, const char* outcome, const Outcome* out = nullptr) {
+        CJsonRecord record("tick");
+        Scheduled(record, tick).Text("outcome", outcome);
+        std::string why;
+        if (out) {
+            if (out->pictureTaken) {
+                record.Text("taken", IsoTime(out->takenAt));
+            }
+            for (const RunEvent& event : out->events) {
+                if (event.kind == RunEvent::PictureSaved && !event.fromOutage &&
+                    event.tick == tick) {
+                    Picture(record, event);
+                } else if (event.kind == RunEvent::StepFailed) {
+                    why += (why.empty() ? "" : "; ") + event.text;
+                }
+            }
+        }
+        if (!why.empty()) {
+            record.Text("why", why);
+        }
+        record.Number("free_bytes", FreeBytes(run_.settings.folder));
+        run_.journal.Write(record);
+    }
+
+    // A picture of an earlier tick, fetched once the camera was back.
+    void Late(const RunEvent& event) {
+        CJsonRecord record("picture");
+        record.Number("tick", event.tick).Text("time", IsoTime(std::chrono::system_clock::now()));
+        Picture(record, event);
+        run_.journal.Write(record);
+    }
+
+    void Lost(const std::string& time) {
+        CJsonRecord record("camera-lost");
+        record.Text("time", time);
+        run_.journal.Write(record);
+    }
+
+    void Back(std::chrono::steady_clock::duration outage, long missed) {
+        CJsonRecord record("camera-back");
+        record.Text("time", IsoTime(std::chrono::system_clock::now()))
+            .Number("after_ms",
+                    std::chrono::duration_cast<std::chrono::milliseconds>(outage).count())
+            .Number("missed", missed);
+        run_.journal.Write(record);
+    }
+
+    void End(const std::string& why) {
+        CJsonRecord record("end");
+        record.Text("time", IsoTime(std::chrono::system_clock::now()))
+            .Text("why", why)
+            .Number("taken", run_.taken)
+            .Number("saved", run_.saved)
+            .Number("dropped", run_.dropped)
+            .Number("missed", run_.missed)
+            .Number("failed", run_.failed)
+            .Number("outages", run_.outages);
+        run_.journal.Write(record);
+    }
+
+private:
+    CJsonRecord& Scheduled(CJsonRecord& record, long tick) {
+        const auto offset = tick * run_.settings.interval;
+        return record.Number("tick", tick)
+            .Text("scheduled",
+                  IsoTime(run_.wallStart +
+                          std::chrono::duration_cast<std::chrono::system_clock::duration>(offset)))
+            .Number("offset_ms", offset.count());
+    }
+    static void Picture(CJsonRecord& record, const RunEvent& event) {
+        record.Text("camera_name", event.cameraName).Text("file", event.path);
+        std::string sha;
+        long long bytes = 0;
+        if (FileSha256(event.path, &sha, &bytes)) {
+            record.Number("bytes", bytes).Text("sha256", sha);
+        }
+        if (!event.published.empty()) {
+            record.Text("published", event.published);
+        }
+    }
+
+    CRunEngine::Run& run_;
+};
+
 // The run's thread: ticks on the grid, picture steps on the link, and the
 // looks for a lost camera.
 void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
     using run_detail::PictureStep;
+    JournalWriter journal(run);
+    journal.Start();
     std::string why = "stopped";
     long tick = 1;
     while (!run.Done()) {
@@ -338,8 +462,12 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
             break;
         }
         for (RunEvent& event : out.events) {
-            run.Emit(std::move(event));
+            run.Emit(event);
+            if (event.kind == RunEvent::PictureSaved && event.fromOutage) {
+                journal.Late(event);
+            }
         }
+        journal.Tick(tick, out.pictureTaken ? "taken" : out.lost ? "missed" : "failed", &out);
         RunEvent ended;
         ended.kind = RunEvent::StepEnded;
         ended.tick = tick;
@@ -352,6 +480,7 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
                 event.kind = RunEvent::TickDropped;
                 event.tick = skipped;
                 run.Emit(event);
+                journal.Tick(skipped, "dropped");
             }
             tick = next > tick ? next : tick + 1;
             continue;
@@ -362,13 +491,17 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
         ++run.outages;
         const auto lostAt = Clock::now();
         const auto lostWall = std::chrono::system_clock::now();
-        const long firstMissed = out.pictureTaken ? tick + 1 : tick;
+        const long firstMissed = tick + 1;
+        if (!out.pictureTaken) {
+            ++run.missed;
+        }
         RunEvent lost;
         lost.kind = RunEvent::CameraLost;
         lost.tick = tick;
         lost.text = "camera lost at " + ClockText(lostWall);
         Log(lost.text);
         run.Emit(lost);
+        journal.Lost(IsoTime(lostWall));
         auto retry = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstRetry);
         bool back = false;
         Outcome caught;
@@ -397,8 +530,12 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
             retry = retry * 2 < run.settings.longestRetry ? retry * 2 : run.settings.longestRetry;
         }
         const long next = run.NextTickAfter(Clock::now());
-        const long missed = next > firstMissed ? next - firstMissed : 0;
-        run.missed += missed;
+        const long missedAfter = next > firstMissed ? next - firstMissed : 0;
+        run.missed += missedAfter;
+        for (long missed = firstMissed; missed < next; ++missed) {
+            journal.Tick(missed, "missed");
+        }
+        const long missed = missedAfter + (out.pictureTaken ? 0 : 1);
         if (!back) {
             break;
         }
@@ -410,14 +547,19 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
                      (missed == 1 ? " tick missed" : " ticks missed");
         Log(event.text);
         run.Emit(event);
+        journal.Back(Clock::now() - lostAt, missed);
         for (RunEvent& e : caught.events) {
-            run.Emit(std::move(e));
+            run.Emit(e);
+            if (e.kind == RunEvent::PictureSaved) {
+                journal.Late(e);
+            }
         }
         tick = next > tick ? next : tick + 1;
     }
     if (run.Done()) {
         why = "all " + std::to_string(run.settings.frames) + " pictures taken";
     }
+    journal.End(why);
     run.running = false;
     RunEvent end;
     end.kind = RunEvent::Ended;
@@ -443,6 +585,7 @@ void CRunEngine::Start(const RunSettings& settings, Listener listener) {
     }
     run->listener = std::move(listener);
     run->start = Clock::now();
+    run->wallStart = std::chrono::system_clock::now();
     run->nextDue = run->Due(1).time_since_epoch().count();
     {
         std::lock_guard lock(mutex_);

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "link/eph.h"
 
@@ -45,6 +46,9 @@ struct RunSettings {
     // When set, asked before each tick's picture for Save Every Time and
     // Delete After Download as they are now (the window's boxes).
     std::function<std::pair<bool, bool>()> readAtTick;
+    // Fields for the journal's start record, as text (program version,
+    // camera model, connection, the camera's clock against the computer's).
+    std::vector<std::pair<std::string, std::string>> about;
     // The longest wait between two looks for a lost camera.
     std::chrono::milliseconds longestRetry{30000};
 };
@@ -59,6 +63,7 @@ struct RunEvent {
         CameraLost,    // text: "camera lost at 14:03:12"
         CameraBack,    // text: "camera back at ... after ..., n ticks missed"
         Ended,         // text: why
+        Journal,       // path: the run's journal, made as the run starts
     };
     Kind kind = Tick;
     long tick = 0;  // from 1
@@ -66,6 +71,10 @@ struct RunEvent {
     std::string text;
     bool fromOutage = false;  // PictureSaved: a picture fetched after an outage
     int saveError = 0;        // StepFailed: the system error that kept the file from the disk
+    std::string cameraName;   // PictureSaved: the picture's name on the camera
+    // PictureSaved: the listener's word on publishing it, for the journal
+    // ("published", "failed: ...", empty when not published).
+    std::string published;
 };
 
 struct RunTotals {
@@ -79,7 +88,7 @@ struct RunTotals {
 
 class CRunEngine {
 public:
-    using Listener = std::function<void(const RunEvent&)>;
+    using Listener = std::function<void(RunEvent&)>;
 
     explicit CRunEngine(CRunCamera& camera);
     ~CRunEngine();  // stops the run and waits for its end
@@ -87,7 +96,8 @@ public:
     CRunEngine& operator=(const CRunEngine&) = delete;
 
     // Starts a run (a run still ending is waited for first, on the new
-    // run's thread): its first tick one interval from now. The listener
+    // run's thread): its first tick one interval from now. With a folder,
+    // the run keeps its journal there. The listener
     // hears every event on the run's thread, with the link not held, and
     // may take its time (a hook, publishing): ticks that come meanwhile are
     // dropped.

@@ -170,12 +170,27 @@ protected:
         return !commands.empty() && commands.back().command == 2 &&
                commands.back().reg == C990_SIGNOFF;
     }
+    // The folder's files but a time lapse's journal ("tulk-run-*.jsonl"),
+    // which Journals() finds.
     std::vector<std::string> FolderFiles() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder_)) {
-            names.push_back(entry.path().filename().string());
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("tulk-run-", 0) != 0) {
+                names.push_back(name);
+            }
         }
         std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<std::string> Journals() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("tulk-run-", 0) == 0 && entry.path().extension() == ".jsonl") {
+                names.push_back(name);
+            }
+        }
         return names;
     }
     std::string PictureBytes(int number) const {
@@ -451,6 +466,10 @@ TEST_F(CliTest, ATimeLapseDropsTicksThatComeDuringAPicture) {
               (std::vector<std::string>{"DSCN0004.JPG", "DSCN0005.JPG", "DSCN0006.JPG"}));
     EXPECT_EQ(Count(2, ERASELAST), 3);
     EXPECT_EQ(camera_.pictures().size(), 3u);
+    // And the run's journal beside them, which standard error names.
+    ASSERT_EQ(Journals().size(), 1u);
+    EXPECT_NE(result.err.find("journal: " + (folder_ / Journals()[0]).string()), std::string::npos)
+        << result.err;
 }
 
 TEST_F(CliTest, SigintEndsAfterThePictureInHandAndSignsOff) {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "run/sha256.h"
 #include "tests/cli/platform/child_process.h"
 #include "tests/field/camera_record.h"
 
@@ -110,9 +111,51 @@ protected:
     std::set<std::string> SavedBytes() const {
         std::set<std::string> saved;
         for (const auto& entry : fs::directory_iterator(root_ / "pictures")) {
-            saved.insert(ReadFile(entry.path()));
+            if (entry.path().extension() != ".jsonl") {
+                saved.insert(ReadFile(entry.path()));
+            }
         }
         return saved;
+    }
+    // The run's journal against the camera's record and the folder: a start
+    // and an end, one record a tick from the first to the last, a "taken"
+    // tick for each picture the camera took, each saved file with its true
+    // size and SHA-256. Returns the records.
+    std::vector<field::Record> CheckJournal() const {
+        const fs::path path = field::FindJournal(root_ / "pictures");
+        EXPECT_FALSE(path.empty()) << "no journal";
+        if (path.empty()) {
+            return {};
+        }
+        EXPECT_NE(CliErr().find("journal: " + path.string()), std::string::npos) << CliErr();
+        const std::vector<field::Record> records = field::ReadJournal(path);
+        EXPECT_GE(records.size(), 2u);
+        if (records.size() < 2) {
+            return records;
+        }
+        EXPECT_EQ(records.front().at("record"), "start");
+        EXPECT_EQ(records.back().at("record"), "end");
+        std::set<long> ticks;
+        long taken = 0;
+        for (const field::Record& r : records) {
+            if (r.at("record") != "tick") {
+                continue;
+            }
+            const long tick = std::stol(r.at("tick"));
+            EXPECT_TRUE(ticks.insert(tick).second) << "tick " << tick << " twice";
+            taken += r.at("outcome") == "taken";
+            if (r.count("file")) {
+                std::string sha;
+                long long bytes = 0;
+                EXPECT_TRUE(FileSha256(r.at("file"), &sha, &bytes)) << r.at("file");
+                EXPECT_EQ(sha, r.at("sha256")) << r.at("file");
+                EXPECT_EQ(std::to_string(bytes), r.at("bytes")) << r.at("file");
+            }
+        }
+        EXPECT_EQ(ticks.empty() ? 0 : *ticks.rbegin(), static_cast<long>(ticks.size()))
+            << "a tick without its record";
+        EXPECT_EQ(taken, Count("snapshot")) << CliErr();
+        return records;
     }
     // The rules a run keeps whatever the camera did: every file saved is a
     // picture the camera took, byte for byte; every picture erased was
@@ -169,6 +212,7 @@ TEST_P(FieldFaultTest, RunKeepsItsPicturesThroughTheFault) {
         EXPECT_EQ(Count("erase"), 0) << CliErr();
     }
     // The run's count is of pictures the camera took, not of ticks.
+    CheckJournal();
     EXPECT_NE(CliErr().find("time lapse: " + std::to_string(Count("snapshot")) + " of " +
                             std::to_string(c.frames) + " pictures taken"),
               std::string::npos)
@@ -249,6 +293,17 @@ TEST_F(FieldTest, CameraKilledAndStartedAgain) {
         EXPECT_NE(err.find(" ticks missed"), std::string::npos) << err;
         EXPECT_EQ(Count("snapshot"), 3) << err;
         EXPECT_EQ(CheckNothingLost(), 3) << err;
+        // The outage is on record, with each tick it missed.
+        long missed = 0;
+        long backMissed = -1;
+        for (const field::Record& r : CheckJournal()) {
+            missed += r.at("record") == "tick" && r.at("outcome") == "missed";
+            if (r.at("record") == "camera-back") {
+                backMissed = std::stol(r.at("missed"));
+            }
+        }
+        EXPECT_GT(missed, 0);
+        EXPECT_EQ(missed, backMissed);
         camera_.reset();
         fs::remove_all(root_ / "record");
         fs::remove_all(root_ / "pictures");

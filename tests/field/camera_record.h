@@ -70,7 +70,7 @@ inline Verdict Check(const std::filesystem::path& record, const std::filesystem:
     }
     std::set<std::string> saved;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
+        if (entry.is_regular_file() && entry.path().extension() != ".jsonl") {
             saved.insert(ReadFile(entry.path()));
         }
     }
@@ -94,6 +94,76 @@ inline Verdict Check(const std::filesystem::path& record, const std::filesystem:
         }
     }
     return verdict;
+}
+
+// A run's journal, each line a flat JSON object of texts, numbers and flags,
+// read into key -> value (texts unescaped for \" and \\ only, which is all
+// the names here need). A line that is not a whole object is left out, as
+// a reader of a journal cut by a power cut does.
+using Record = std::map<std::string, std::string>;
+
+inline std::vector<Record> ReadJournal(const std::filesystem::path& path) {
+    std::vector<Record> records;
+    std::istringstream lines(ReadFile(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.size() < 2 || line.front() != '{' || line.back() != '}') {
+            continue;
+        }
+        Record record;
+        std::size_t at = 1;
+        auto text = [&](std::string* out) {
+            ++at;  // the opening quote
+            while (at < line.size() && line[at] != '"') {
+                if (line[at] == '\\' && at + 1 < line.size()) {
+                    ++at;
+                }
+                out->push_back(line[at++]);
+            }
+            ++at;
+        };
+        bool whole = true;
+        while (at < line.size() - 1 && whole) {
+            std::string key;
+            std::string value;
+            if (line[at] != '"') {
+                whole = false;
+                break;
+            }
+            text(&key);
+            if (at >= line.size() || line[at] != ':') {
+                whole = false;
+                break;
+            }
+            ++at;
+            if (line[at] == '"') {
+                text(&value);
+            } else {
+                while (at < line.size() - 1 && line[at] != ',') {
+                    value.push_back(line[at++]);
+                }
+            }
+            record[key] = value;
+            if (line[at] == ',') {
+                ++at;
+            }
+        }
+        if (whole) {
+            records.push_back(record);
+        }
+    }
+    return records;
+}
+
+// The one journal in the folder ("tulk-run-*.jsonl"), or an empty path.
+inline std::filesystem::path FindJournal(const std::filesystem::path& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("tulk-run-", 0) == 0 && entry.path().extension() == ".jsonl") {
+            return entry.path();
+        }
+    }
+    return {};
 }
 
 }  // namespace field

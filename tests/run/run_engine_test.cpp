@@ -3,6 +3,7 @@
 // camera that goes away and comes back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "camera/registers.h"
 #include "log/activity_log.h"
 #include "run/RunEngine.h"
+#include "run/sha256.h"
 #include "sim/camsim.h"
 
 namespace fs = std::filesystem;
@@ -227,6 +229,34 @@ TEST(RunTextTest, DurationsReadAsTheRunsLinesShowThem) {
     EXPECT_EQ(RunDurationText(148s), "2 min 28 s");
     EXPECT_EQ(RunDurationText(3720s), "1 h 2 min");
     EXPECT_EQ(RunDurationText(-3s), "0 s");
+}
+
+// Known digests: the empty input, one block, a message across blocks, and
+// a million bytes fed in odd pieces.
+TEST(Sha256Test, KnownDigests) {
+    struct Case {
+        std::string input;
+        const char* digest;
+    };
+    const Case cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) {
+        CSha256 sha;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.input.data());
+        std::size_t at = 0;
+        for (std::size_t piece = 1; at < c.input.size(); piece = piece * 3 % 257 + 1) {
+            const std::size_t take = std::min(piece, c.input.size() - at);
+            sha.Add(bytes + at, take);
+            at += take;
+        }
+        EXPECT_EQ(sha.HexDigest(), c.digest) << c.input.size();
+    }
 }
 
 }  // namespace
