@@ -35,7 +35,8 @@
 //   --hang-limit S     no picture saved for this long: the run is taken as
 //                      hung, ended and reported (default 600)
 //   --dir DIR          the work folder (default a new /tmp/tulk-soak.XXXXXX)
-//   --keep             keep the work folder (kept anyway when a goal is missed)
+//   --keep             keep the work folder (kept anyway when a goal is missed),
+//                      with the run's lines and memory samples in trace-*.txt
 //   --tulk-cli PATH, --camsim PATH   the programs (default: this build's)
 // The programs are copied into the work folder first (as soakcli and
 // soakcam), so that a rebuild during a long run does not change what runs
@@ -512,6 +513,7 @@ private:
     void TakeSample(pid_t cli);
     void Print(const std::string& line);
     void Report();
+    void WriteTrace() const;
     void ReportPictures();
     void ReportFaults();
     void ReportMemoryAndCpu();
@@ -845,6 +847,7 @@ int Soak::Run() {
     if (watch >= 0) {
         close(watch);
     }
+    WriteTrace();
     Report();
     if (o_.keep || goalMissed_ || hung_ || cutShort_) {
         std::printf("work folder kept: %s\n", root_.c_str());
@@ -1207,6 +1210,26 @@ void Soak::ReportMemoryAndCpu() {
     }
     std::printf("  beside it, the camera processes (%zu): %.2f s, %.2f %% of one core\n",
                 cameras_.size(), cameraCpu, wall > 0 ? cameraCpu / wall * 100 : 0.0);
+}
+
+// The run's lines with this program's times (seconds from tulk-cli's
+// start) and the memory samples, for a look after a kept run.
+void Soak::WriteTrace() const {
+    const auto write = [this](const char* name, const std::vector<Stamped>& lines) {
+        std::ofstream file(root_ / name);
+        for (const Stamped& line : lines) {
+            file << std::fixed << line.t - start_ << '\t' << line.text << '\n';
+        }
+    };
+    write("trace-stdout.txt", cliOut_);
+    write("trace-stderr.txt", cliErr_);
+    write("trace-record.txt", events_);
+    std::ofstream samples(root_ / "trace-memory.txt");
+    samples << "seconds\ttaken\tvmrss_kb\tcpu_s\n";
+    for (const RssSample& s : samples_) {
+        samples << std::fixed << s.t - start_ << '\t' << s.taken << '\t' << s.rssKb << '\t' << s.cpu
+                << '\n';
+    }
 }
 
 void Soak::Report() {
