@@ -193,6 +193,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_counts.savedDoubtful += found.saved && !found.checked ? 1 : 0;
     g_counts.tookFailing += found.tookFailingPacket ? 1 : 0;
 
+    const auto steps = HostSteps(trace, 0, trace.size(), true);
+    Require(TakenOnlyAsRepeats(steps).empty(), TakenOnlyAsRepeats(steps), steps);
+
     bool failingCame = false;
     for (const TraceEvent& event : trace) {
         const Packet packet = PacketOf(event.bytes);

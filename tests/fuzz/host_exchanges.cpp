@@ -240,6 +240,41 @@ bool SameFailingTransferAgain(const std::vector<TraceEvent>& trace, std::size_t 
     return false;
 }
 
+std::string TakenOnlyAsRepeats(const std::vector<Step>& steps) {
+    int command = -1;
+    const Bytes* lastOfGetvars = nullptr;
+    const Bytes* lastOfThisGetint = nullptr;
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        const Bytes& unit = steps[k].unit;
+        if (unit.size() >= 6 && unit[0] == 0x1B) {
+            command = unit[4];
+            lastOfThisGetint = nullptr;
+        }
+        const bool acked = k + 1 < steps.size() && IsAck(steps[k + 1].unit);
+        const auto& transfers = steps[k].transfers;
+        for (std::size_t t = 0; t < transfers.size(); ++t) {
+            const Bytes& read = transfers[t];
+            // Shorter transfers are refused before any comparison.
+            if (read.size() < 6) {
+                continue;
+            }
+            const Bytes* before = command == 1 ? lastOfThisGetint : lastOfGetvars;
+            if (acked && t + 1 == transfers.size() && !PacketOf(read).holds &&
+                (!before || *before != read)) {
+                return "a packet whose length or checksum fails was taken, not as the same "
+                       "bytes again: " +
+                       hex(read, 24) + " after " + (before ? hex(*before, 24) : "nothing");
+            }
+            if (command == 1) {
+                lastOfThisGetint = &read;
+            } else if (command == 4) {
+                lastOfGetvars = &read;
+            }
+        }
+    }
+    return {};
+}
+
 void Require(bool holds, const std::string& fault, const std::vector<Step>& steps) {
     if (holds) {
         return;

@@ -77,6 +77,13 @@ bool TookFailingPacket(const std::vector<Step>& steps, bool usb);
 bool SameFailingTransferAgain(const std::vector<TraceEvent>& trace, std::size_t from,
                               std::size_t to);
 
+// On USB: every packet the host took though its length field or checksum
+// fails must be the very transfer it refused just before -- in a getint,
+// the reply before it to the same command; in a getvar, the transfer its
+// last packet read brought (getints in between do not count). Empty when
+// that holds, else the fault.
+std::string TakenOnlyAsRepeats(const std::vector<Step>& steps);
+
 // Prints the fault and the host's steps, then aborts, so that libFuzzer
 // keeps the input.
 void Require(bool holds, const std::string& fault, const std::vector<Step>& steps);
