@@ -29,6 +29,9 @@ for seeds in tests/fuzz/corpus/*/; do
     tail -n 40 "$dir/fuzz_$target.log"
     status=1
   fi
-  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|cov: " "$dir/fuzz_$target.log" | tail -n 3
+  # The targets that drive a download also print, last, how often they
+  # reached a saved picture ("fuzz_<target>: ...").
+  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|cov: |^fuzz_$target: " \
+    "$dir/fuzz_$target.log" | tail -n 4
 done
 exit $status

@@ -5,8 +5,9 @@
 // transfers, nothing may be read or written out of bounds, what the link
 // returns is what the host acknowledged, a saved picture is exactly the
 // bytes taken and no shorter than announced, a picture is saved whenever
-// all of it came, and a picture that took any packet on the identical-repeat
-// rule is never called checked.
+// all of it came, a packet whose length or checksum fails is taken only as
+// the same bytes again right after its refusal, and a picture that took any
+// such packet is never called checked.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
