@@ -174,7 +174,9 @@ int serialReadPacket(eph_iob* iob, unsigned char header[2], unsigned char* buffe
         if (start != EPH_NAK && start != EPH_DC1) {
             eph_error(iob, EPH_ERR_BAD_HEADER, "pkt start got 0x%02x", start);
         }
-        return start;
+        // A zero byte passed up as its value would read as success: a packet
+        // taken that never came.
+        return start != 0 ? start : -1;
     }
 
     std::vector<unsigned char> packet(EPH_FRAME_HEADER);

@@ -60,7 +60,9 @@ int usbReadPacket(eph_iob* iob, unsigned char header[2], unsigned char* buffer, 
     if (n >= 2) {
         header[1] = frame.subtype;
     }
-    if (size < static_cast<unsigned long>(EPH_FRAME_OVERHEAD)) {
+    // A control byte, or anything that is no data packet, is no reply.
+    if (size < static_cast<unsigned long>(EPH_FRAME_OVERHEAD) ||
+        (frame.type != PKT_DATA && frame.type != PKT_LAST)) {
         return -1;
     }
     transfer.resize(size);

@@ -32,6 +32,13 @@ inline QByteArray FileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A time lapse's journal ("tulk-run-*.jsonl"), which the run keeps in its
+// save folder beside the pictures.
+inline bool IsRunJournal(const QString& path) {
+    const QString name = path.section(QLatin1Char('/'), -1);
+    return name.startsWith(QStringLiteral("tulk-run-")) && name.endsWith(QStringLiteral(".jsonl"));
+}
+
 inline QByteArray ToBytes(const camsim::Bytes& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));

@@ -219,7 +219,8 @@ private slots:
         rig.Click("btnRunTimeLapse");
         const QRegularExpression line(
             "^Time lapse: ([2-9]|[1-9]\\d+) pictures taken, next in 0\\.[0-9] s; interval "
-            "stretched: the last picture took (0\\.[3-9]|[1-9]\\d*\\.\\d) s$");
+            "stretched: the last picture took (0\\.[3-9]|[1-9]\\d*\\.\\d) s; journal: .+/"
+            "tulk-run-\\d{8}-\\d{6}\\.jsonl$");
         QTRY_VERIFY_WITH_TIMEOUT(line.match(rig.Window().StatusLine()).hasMatch(), 10000);
         rig.Click("btnStopTimeLapse");
         QTRY_VERIFY(g_bTakingPicture.load() == 0);

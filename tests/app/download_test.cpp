@@ -27,12 +27,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Every file below the folder, as paths relative to it.
-QStringList FilesBelow(const QString& folder) {
+// Every file below the folder, as paths relative to it, but a time lapse's
+// journal (Journals).
+QStringList FilesBelow(const QString& folder, bool journals = false) {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        files << QDir(folder).relativeFilePath(it.next());
+        const QString path = it.next();
+        if (IsRunJournal(path) == journals) {
+            files << QDir(folder).relativeFilePath(path);
+        }
     }
     files.sort();
     return files;
@@ -281,6 +285,9 @@ private slots:
         const int taken = static_cast<int>(rig.camera.snapshotTimes().size());
         const int erased = Count(rig, 2, ERASELAST);
         const auto pictures = rig.camera.pictures();
+        // The run's journal is in the save folder, and the status line
+        // names it while the run goes on.
+        QCOMPARE(FilesBelow(folder.path, true).size(), 1);
 
         if (dataRefused) {
             QCOMPARE(erased, 0);

@@ -29,12 +29,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Every file below the folder, hidden ones included, by name.
+// Every file below the folder, hidden ones included, by name, but a time
+// lapse's journal.
 QStringList FilesIn(const QString& folder) {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden);
     while (it.hasNext()) {
-        files << QFileInfo(it.next()).fileName();
+        const QString path = it.next();
+        if (!IsRunJournal(path)) {
+            files << QFileInfo(path).fileName();
+        }
     }
     files.sort();
     return files;

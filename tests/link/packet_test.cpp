@@ -120,6 +120,8 @@ TEST_F(PacketTest, ReadsPackets) {
         {"dc1", {0x11}, 16, 17, 0, ""},
         {"can", {0x18}, 16, 24, EPH_ERR_BAD_HEADER, "pkt start got 0x18"},
         {"stray", {0x41}, 16, 65, EPH_ERR_BAD_HEADER, "pkt start got 0x41"},
+        // Its value, 0, would read as a packet taken.
+        {"zero", {0x00}, 16, -1, EPH_ERR_BAD_HEADER, "pkt start got 0x00"},
         {"too long", big, 2048, -1, EPH_ERR_DATA_TOO_LONG,
          "length in pkt header 2049 bigger than buffer size 2048"},
         {"bad sum", badSum, 16, -1, EPH_ERR_BAD_CRC, "crc received=0x0007 counted=0x0006"},
