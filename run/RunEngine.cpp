@@ -453,12 +453,18 @@ void RunLoop(CRunEngine::Run& run, CRunCamera& camera) {
         }
         Outcome out;
         // A step that was queued behind a stop is not taken.
+        bool skipped = false;
         if (!camera.RunOnLink([&] {
-                if (!run.Stopping()) {
+                skipped = run.Stopping();
+                if (!skipped) {
                     PictureStep(run, camera.Link(), out, tick);
                 }
             })) {
             why = "the camera link was closed";
+            break;
+        }
+        if (skipped) {
+            journal.Tick(tick, "stopped");
             break;
         }
         for (RunEvent& event : out.events) {
