@@ -27,6 +27,7 @@
 #include "link/platform/give_up.h"
 #include "log/activity_log.h"
 #include "run/RunEngine.h"
+#include "run/RunJournal.h"
 
 namespace {
 
@@ -39,23 +40,6 @@ constexpr long kDemoSpeed = 115200;
 long SpeedOfPosition(std::int32_t position) {
     static const long speeds[] = {9600, 19200, 38400, 57600, 115200};
     return position >= 1 && position <= 5 ? speeds[position - 1] : position;
-}
-
-std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 bool NeedsFolder(const CliOptions& options) {
@@ -324,8 +308,8 @@ void CTulkCli::Summary() {
         std::string text = "{";
         for (const Line& line : lines) {
             text += text.size() > 1 ? ", " : "";
-            text += JsonText(line.label) + ": ";
-            text += !line.text ? "null" : line.number ? *line.text : JsonText(*line.text);
+            text += JsonString(line.label) + ": ";
+            text += !line.text ? "null" : line.number ? *line.text : JsonString(*line.text);
         }
         std::printf("%s}\n", text.c_str());
     } else {
@@ -604,8 +588,8 @@ void CTulkCli::Get(const CliAction& action) {
     }
     if (m_options.json) {
         std::printf(
-            "{%s: %s}\n", JsonText(setting->label).c_str(),
-            setting->kind == PanelSetting::Zoom ? value->c_str() : JsonText(*value).c_str());
+            "{%s: %s}\n", JsonString(setting->label).c_str(),
+            setting->kind == PanelSetting::Zoom ? value->c_str() : JsonString(*value).c_str());
     } else {
         std::printf("%s\n", value->c_str());
     }
