@@ -501,6 +501,29 @@ std::string ReadAll(const fs::path& path) {
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
+// The run's journal, which tulk-cli keeps in the save folder.
+bool IsJournal(const std::string& name) {
+    return StartsWith(name, "tulk-run-") && name.ends_with(".jsonl");
+}
+
+// A field of one journal line, its value as written (a string without its
+// quotes); the journal's lines are flat objects.
+std::optional<std::string> JsonField(const std::string& line, const std::string& key) {
+    const std::string quoted = "\"" + key + "\":";
+    const auto at = line.find(quoted);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    std::size_t begin = at + quoted.size();
+    if (begin < line.size() && line[begin] == '"') {
+        const auto end = line.find('"', begin + 1);
+        return end == std::string::npos ? std::nullopt
+                                        : std::optional(line.substr(begin + 1, end - begin - 1));
+    }
+    const auto end = line.find_first_of(",}", begin);
+    return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
 class Soak {
 public:
     explicit Soak(Options o) : o_(std::move(o)) {}
@@ -515,6 +538,7 @@ private:
     void Report();
     void WriteTrace() const;
     void ReportPictures();
+    void ReportJournal();
     void ReportFaults();
     void ReportMemoryAndCpu();
 
@@ -879,6 +903,9 @@ void Soak::ReportPictures() {
             continue;
         }
         const std::string name = entry.path().filename().string();
+        if (IsJournal(name)) {
+            continue;
+        }
         const std::string bytes = ReadAll(entry.path());
         const auto [first, last] = bySum.equal_range({bytes.size(), Fnv1a(bytes)});
         std::optional<std::string> match;
@@ -948,6 +975,85 @@ void Soak::ReportPictures() {
     for (std::size_t i = 0; i < garbledNames.size() && i < 20; ++i) {
         std::printf("    garbled or stray: %s\n", garbledNames[i].c_str());
     }
+}
+
+// What the run's journal says of the run, against what was saved: a line a
+// tick, and every file it names there with the bytes it says. Its SHA-256
+// sums are not checked here.
+void Soak::ReportJournal() {
+    std::vector<fs::path> journals;
+    std::set<std::string> pictures;
+    for (const auto& entry : fs::directory_iterator(root_ / "pictures")) {
+        const std::string name = entry.path().filename().string();
+        if (IsJournal(name)) {
+            journals.push_back(entry.path());
+        } else {
+            pictures.insert(entry.path().string());
+        }
+    }
+    std::printf("\nThe run's journal (tulk-run-*.jsonl in the save folder): %zu file(s)\n",
+                journals.size());
+    if (journals.empty()) {
+        return;
+    }
+    std::map<std::string, long> records, outcomes;
+    long lines = 0, unreadable = 0, named = 0, wrongSize = 0, absent = 0;
+    std::uintmax_t size = 0;
+    std::set<std::string> files;
+    std::string end;
+    for (const fs::path& journal : journals) {
+        size += fs::file_size(journal);
+        std::ifstream in(journal);
+        std::string line;
+        while (std::getline(in, line)) {
+            ++lines;
+            const auto record = JsonField(line, "record");
+            if (line.empty() || line.front() != '{' || line.back() != '}' || !record) {
+                ++unreadable;
+                continue;
+            }
+            ++records[*record];
+            if (const auto outcome = JsonField(line, "outcome")) {
+                ++outcomes[*outcome];
+            }
+            if (*record == "end") {
+                end = line;
+            }
+            const auto file = JsonField(line, "file");
+            if (!file) {
+                continue;
+            }
+            ++named;
+            files.insert(*file);
+            std::error_code error;
+            const auto bytes = fs::file_size(*file, error);
+            if (error) {
+                ++absent;
+            } else if (const auto said = JsonField(line, "bytes");
+                       !said || std::to_string(bytes) != *said) {
+                ++wrongSize;
+            }
+        }
+    }
+    long unnamed = 0;
+    for (const std::string& picture : pictures) {
+        unnamed += !files.count(picture);
+    }
+    std::printf("  %ld lines (%ld not a whole JSON object), %ju bytes\n", lines, unreadable,
+                static_cast<std::uintmax_t>(size));
+    std::printf("  records:");
+    for (const auto& [record, count] : records) {
+        std::printf(" %s %ld", record.c_str(), count);
+    }
+    std::printf("\n  ticks by outcome:");
+    for (const auto& [outcome, count] : outcomes) {
+        std::printf(" %s %ld", outcome.c_str(), count);
+    }
+    std::printf(
+        "\n  files named %ld: not in the folder %ld, of another size than it says %ld; "
+        "pictures in the folder it never names %ld\n",
+        named, absent, wrongSize, unnamed);
+    std::printf("  its end: %s\n", end.empty() ? "(none)" : end.c_str());
 }
 
 void Soak::ReportFaults() {
@@ -1239,6 +1345,7 @@ void Soak::Report() {
         o_.serial ? "serial 115200" : "USB", o_.frames, o_.interval, o_.spacing,
         (end_ - start_) / 60);
     ReportPictures();
+    ReportJournal();
     ReportFaults();
     ReportMemoryAndCpu();
     if (!notes_.empty()) {
