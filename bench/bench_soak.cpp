@@ -11,6 +11,8 @@
 //   - pictures taken (the camera's record), saved whole (every saved file
 //     compared byte for byte with the record's copy), taken and not saved,
 //     erased and not saved, garbled files saved;
+//   - the run's journal in the save folder: its lines, ticks by outcome, and
+//     the files it names against those saved;
 //   - ticks dropped and missed (tulk-cli's own last line);
 //   - per fault, the time from its line in the camera's record to the next
 //     picture saved, split where the run shows it: the link's first error
