@@ -107,3 +107,14 @@ Bytes EncodeReplies(const std::vector<Reply>& replies) {
     }
     return input;
 }
+
+std::size_t ShapeMutatedPackets(std::uint8_t* data, std::size_t size, std::size_t maxSize,
+                                unsigned int seed) {
+    if (seed % 4 != 0) {
+        RepairPackets(data, size);
+    }
+    if (seed % 4 == 3) {
+        size = RepeatSpoiltPacket(data, size, maxSize, seed / 4);
+    }
+    return size;
+}

@@ -144,21 +144,10 @@ void StartAfresh(eph_iob* iob, bool failingCame) {
 
 extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
 
-// libFuzzer's own mutations; then in half of the inputs every packet is
-// made to hold, so that changed values still pass the checksum, and in a
-// quarter one packet comes spoilt and then again the same, as from a camera
-// that does not fill the checksum. The last quarter keeps whatever packets
-// the mutation broke.
+// libFuzzer's own mutations, then packets shaped as cameras send them.
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
                                                std::size_t maxSize, unsigned int seed) {
-    size = LLVMFuzzerMutate(data, size, maxSize);
-    if (seed % 4 != 0) {
-        RepairPackets(data, size);
-    }
-    if (seed % 4 == 3) {
-        size = RepeatSpoiltPacket(data, size, maxSize, seed / 4);
-    }
-    return size;
+    return ShapeMutatedPackets(data, LLVMFuzzerMutate(data, size, maxSize), maxSize, seed);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
